@@ -1,0 +1,64 @@
+#include "choice.h"
+
+#include "string_helpers.h"
+
+#include <cstdio>
+#include <string>
+
+int limit = 0;
+std::vector<const char*> command_strx;
+std::vector<HWND> hwnd_command;
+std::vector<HWND> hwnddisplay;
+std::vector<std::array<char, row_buffer_size>> command_content;
+int selectXX = 0;
+HWND hwnd = nullptr;
+
+void reserve_form_rows(int rows) {
+    limit = rows;
+    const std::size_t room = static_cast<std::size_t>(rows) + 2;
+    command_strx.assign(room, nullptr);
+    hwnd_command.assign(room, nullptr);
+    hwnddisplay.assign(room, nullptr);
+    command_content.assign(room, std::array<char, row_buffer_size>{});
+    command_strx[0] = "choosing";
+}
+
+namespace {
+
+// Reads and tidies every row's field; row 0 is rewritten as its number,
+// right-aligned in six characters.
+void tidy_rows() {
+    for (int k = 0; k < limit; ++k) {
+        char* text = command_content[k].data();
+        GetWindowTextA(hwnddisplay[k], text, field_read_max);
+        if (length_string(text) > 0) {
+            if (k == 0)
+                std::snprintf(text, row_buffer_size, "%6d", clamped_atoi(text));
+            SetWindowTextA(hwnddisplay[k], text);
+        }
+    }
+}
+
+} // namespace
+
+int ask_right() {
+    tidy_rows();
+    selectXX = clamped_atoi(command_content[0].data());
+    if (selectXX < 1 || selectXX > static_cast<int>(model_table.size()))
+        return 1;
+
+    // The question lives only for this call.
+    std::string question = model_table[selectXX - 1].confirmation_name;
+    question += " corrected ? ";
+
+    ShowWindow(hwnd, SW_HIDE);
+    const int answer = MessageBoxA(nullptr, question.c_str(), suite_caption, MB_ICONQUESTION | MB_YESNO);
+    ShowWindow(hwnd, SW_SHOW);
+    return answer;
+}
+
+void bye_bye() {
+    if (selectXX < 1 || selectXX > static_cast<int>(model_table.size()))
+        return;
+    ShellExecuteA(nullptr, "open", model_table[selectXX - 1].program_path, nullptr, nullptr, SW_SHOW);
+}

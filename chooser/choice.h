@@ -1,0 +1,62 @@
+// The chooser's form rows, the model table, and the confirmation and launch
+// of a chosen model. Reaches the screen only through the Win32 operations of
+// platform/win32.h, so it runs against the real ones or the test layer.
+#pragma once
+
+#include "win32.h"
+
+#include <array>
+#include <vector>
+
+// Caption of every question box of the chooser, and a window title the
+// chooser hides at start.
+inline constexpr const char suite_caption[] = " Kestrane Co., ";
+
+// A row's text buffer.
+inline constexpr int row_buffer_size = 1024;
+// Most characters read from an entry field (the read's count includes NUL).
+inline constexpr int field_read_max = 99;
+
+struct model_entry {
+    int number;
+    const char* confirmation_name;
+    const char* program_path;
+};
+
+inline constexpr std::array<model_entry, 6> model_table{{
+    {1, "1.The simple linear model based on trelvane", "c:\\trelvane\\program\\ROSKA_mid_15.exe"},
+    {2, "2.The non-linear model based on trelvane", "c:\\trelvane\\program\\ROSKA_mid_16.exe"},
+    {3, "3.The curve-linear model based on trelvane", "c:\\trelvane\\program\\ROSKA_mid_17.exe"},
+    {4, "4.The best simple linear model based on trelvane",
+     "c:\\trelvane\\program\\TARN_line_15.exe"},
+    {5, "5.The best non-linear model based on trelvane",
+     "c:\\trelvane\\program\\TARN_nonlinear_16.exe"},
+    {6, "6.The best curve-linear model based on trelvane",
+     "c:\\trelvane\\program\\TARN_curvelinear_17.exe"},
+}};
+
+// Form rows: limit rows in parallel arrays, each with room for limit + 2.
+extern int limit;
+extern std::vector<const char*> command_strx;            // button captions
+extern std::vector<HWND> hwnd_command;                   // row buttons
+extern std::vector<HWND> hwnddisplay;                    // row entry fields
+extern std::vector<std::array<char, row_buffer_size>> command_content; // row texts
+
+// The last model number read from row 0; valid from 1 to 6.
+extern int selectXX;
+
+// The main window, hidden while a question is asked.
+extern HWND hwnd;
+
+// Sets limit and reserves the form rows (room for rows + 2 each, cleared);
+// row 0's caption is "choosing".
+void reserve_form_rows(int rows);
+
+// Reads and tidies the row fields, checks the model number and asks the user
+// to confirm the named model. Returns 1 when the number is not from 1 to 6
+// (no question asked), else the question box's answer (IDYES, IDNO, or 0).
+int ask_right();
+
+// Starts the program of model selectXX through the shell; nothing for a
+// number outside 1 to 6.
+void bye_bye();
