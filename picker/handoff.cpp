@@ -49,13 +49,12 @@ error_report format_error_report(int code, std::uintptr_t location,
                       code, static_cast<unsigned long>(location_offset & 0xFFFFFFFFu));
     report.size = static_cast<std::size_t>(written);
     append_address_line(report, location_offset);
-    std::size_t shown = 0;
-    for (std::size_t i = 0; i < count && shown < report_max_addresses; ++i) {
+    for (std::size_t i = 0; i < count && i < report_max_addresses; ++i) {
         const std::uintptr_t offset = return_addresses[i] - image_base;
-        if (return_addresses[i] >= image_base && offset < image_size) {
-            append_address_line(report, offset);
-            ++shown;
+        if (return_addresses[i] < image_base || offset >= image_size) {
+            break;
         }
+        append_address_line(report, offset);
     }
     report.bytes[report.size++] = '\r';
     report.bytes[report.size++] = '\n';

@@ -53,9 +53,9 @@ struct error_report {
     std::size_t size = 0;
 };
 
-// Formats the report. Addresses outside [image_base, image_base +
-// image_size) belong to system libraries and are left out, as are those
-// beyond report_max_addresses.
+// Formats the report. The program's calls end at the first return address
+// outside [image_base, image_base + image_size), into the system's start-up
+// code: the list stops there, or after report_max_addresses.
 error_report format_error_report(int code, std::uintptr_t location,
                                  const std::uintptr_t* return_addresses, std::size_t count,
                                  std::uintptr_t image_base, std::uintptr_t image_size);

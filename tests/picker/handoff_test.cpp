@@ -101,14 +101,24 @@ TEST(ErrorReport, ListsTheCheckAndTheReturnsIntoTheProgram) {
                       "\r\n");
 }
 
-TEST(ErrorReport, LeavesOutAddressesOutsideTheProgram) {
+TEST(ErrorReport, EndsWhereTheCallsLeaveTheProgram) {
     const std::uintptr_t base = 0x400000u;
-    const std::string report = report_of(
-        162, base + 0xBEEF, {base - 1, base + 0x10, base + 0x9000, 0x7FF00001u}, base, 0x9000);
-    EXPECT_EQ(report, "Runtime error 162 at 0x0000BEEF\r\n"
-                      "  0x0000BEEF\r\n"
-                      "  0x00000010\r\n"
-                      "\r\n");
+    const std::uintptr_t size = 0x9000u;
+    struct {
+        const char* what;
+        std::uintptr_t outside;
+    } const cases[] = {{"below the image", base - 1},
+                       {"just past the image", base + size},
+                       {"far above it", 0x7FF00001u}};
+    for (const auto& c : cases) {
+        const std::string report =
+            report_of(162, base + 0xBEEF, {base + 0x10, c.outside, base + 0x20}, base, size);
+        EXPECT_EQ(report, "Runtime error 162 at 0x0000BEEF\r\n"
+                          "  0x0000BEEF\r\n"
+                          "  0x00000010\r\n"
+                          "\r\n")
+            << c.what;
+    }
 }
 
 TEST(ErrorReport, StopsAtItsMostAddresses) {
