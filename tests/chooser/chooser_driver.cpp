@@ -12,6 +12,8 @@
 //   chooser_driver cut                     "choosing" keeps 98 characters
 //   chooser_driver not-clicks              commands that are no click do nothing
 //   chooser_driver close yes|no            the close question
+//   chooser_driver console-hidden PATH     its console window is hidden
+//   chooser_driver list                    the top-level windows
 //   chooser_driver hold TITLE SECONDS      shows a window of its own so titled
 //   chooser_driver hidden TITLE            that window is hidden; closes it
 //   chooser_driver time-start RUNS CLASS TITLE EXE
@@ -509,6 +511,50 @@ int time_start(int runs, const char* window_class, const char* title, const char
     return 0;
 }
 
+// The chooser's console window: none is left visible under the program's
+// path, and the one renamed to the main window's title is hidden.
+int console_hidden(const char* path) {
+    HWND main = main_window();
+    // A console the chooser missed gets its title and shows a little later:
+    // watch for it a while.
+    HWND by_path = wait_for([&] { return visible_window(nullptr, path); }, 1500);
+    expect_true("no visible window is titled " + quoted(path), by_path == nullptr);
+    struct search {
+        HWND main;
+        int renamed = 0, visible = 0;
+    } found{main};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<search*>(data);
+            char title[256] = {};
+            GetWindowTextA(window, title, sizeof title);
+            if (window != s->main && std::strcmp(title, main_title) == 0) {
+                ++s->renamed;
+                if (IsWindowVisible(window))
+                    ++s->visible;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    expect_int("console windows renamed " + quoted(main_title), 1, found.renamed);
+    expect_int("of them visible", 0, found.visible);
+    return failures ? 1 : 0;
+}
+
+// Lists the top-level windows: class, visibility, title.
+int list_windows() {
+    EnumWindows(
+        [](HWND window, LPARAM) -> BOOL {
+            char title[512] = {};
+            GetWindowTextA(window, title, sizeof title);
+            std::printf("window %s %s \"%s\"\n", class_of(window).c_str(),
+                        IsWindowVisible(window) ? "visible" : "hidden", title);
+            return TRUE;
+        },
+        0);
+    return 0;
+}
+
 int usage() {
     std::fprintf(stderr, "usage: chooser_driver startup | choose TYPED SHOWN QUESTION|- yes|no | "
                          "cut | not-clicks | close yes|no | hold TITLE SECONDS | hidden TITLE | "
@@ -535,6 +581,10 @@ int main(int argc, char** argv) {
         return hold(argv[2], std::atoi(argv[3]));
     if (command == "hidden" && argc == 3)
         return hidden(argv[2]);
+    if (command == "console-hidden" && argc == 3)
+        return console_hidden(argv[2]);
+    if (command == "list" && argc == 2)
+        return list_windows();
     if (command == "time-start" && argc == 6)
         return time_start(std::atoi(argv[2]), argv[3], argv[4], argv[5]);
     return usage();

@@ -68,9 +68,11 @@ done
 e2e_expect "programs started" "started c:\\trelvane\\program\\ROSKA_mid_17.exe|" \
   "$(tr -d '\r' <"$stand_in_log" 2>/dev/null)"
 
+echo "== with a console of its own (as when opened from the desktop): it is hidden"
 echo "== closing with Yes ends the chooser with status 0 and starts nothing"
 rm -f "$stand_in_log"
-chooser_start close
+chooser_start close start /wait
+driver console-hidden "$chooser_exe"
 driver close yes
 chooser_expect_exit 0
 sleep 0.5

@@ -64,8 +64,12 @@ e2e_driver_log=$(mktemp)
 # A value the last driver runs printed as "NAME value...".
 driver_value() { tr -d '\r' <"$e2e_driver_log" | sed -n "s/^$1 //p" | tail -1; }
 
+# chooser_start NAME [start /wait]: with "start /wait" the chooser gets a
+# console of its own, and the status is still its own.
 chooser_start() {
-  wine_run_bounded 120 "$chooser_exe" >"$e2e_artifacts/chooser-$1.log" 2>&1 &
+  local name=$1
+  shift
+  wine_run_bounded 120 "$@" "$chooser_exe" >"$e2e_artifacts/chooser-$name.log" 2>&1 &
   chooser_pid=$!
 }
 
