@@ -75,6 +75,42 @@ TEST(SelectionDifferential, MatchesThePlainAlgorithmOnSeededRandomTexts) {
     EXPECT_EQ(failures, 0);
 }
 
+// Longer texts of whole items: numbers of up to 14 digits, often with
+// leading zeros so that long digit runs still name items within count, after
+// optional white space and signs and before stray bytes, so that items and
+// commas fall at every position of an eight-byte word and near the text's
+// end.
+std::string random_items(std::mt19937& random) {
+    static const char* const prefixes[] = {"", "", "", "\t", "\n\r", "+", "-", " ", "\t-"};
+    static const char* const suffixes[] = {"", "", "", "x", "~", "~3", ".5", "-1", " 2"};
+    static const char* const separators[] = {",", ",", ",", ",", ",,", "~"};
+    std::string text;
+    const int items = static_cast<int>(random() % 12);
+    for (int i = 0; i < items; ++i) {
+        text += prefixes[random() % (sizeof prefixes / sizeof *prefixes)];
+        text += std::string(random() % 10, '0');
+        const int digits = static_cast<int>(random() % 15);
+        for (int d = 0; d < digits; ++d)
+            text += static_cast<char>('0' + (d == 0 ? random() % 7 : random() % 10));
+        text += suffixes[random() % (sizeof suffixes / sizeof *suffixes)];
+        if (i + 1 < items || random() % 4 == 0)
+            text += separators[random() % (sizeof separators / sizeof *separators)];
+    }
+    return text;
+}
+
+TEST(SelectionDifferential, MatchesThePlainAlgorithmOnLongNumbers) {
+    std::mt19937 random(99);
+    int failures = 0;
+    for (int i = 0; i < 40000; ++i) {
+        const std::string text = random_items(random);
+        const int count = static_cast<int>(random() % 70) - 2;
+        expect_same(separate_command, oracle::separate_command, text, count, 5, failures);
+        expect_same(separate_command_spc, oracle::separate_command_spc, text, count, 5, failures);
+    }
+    EXPECT_EQ(failures, 0);
+}
+
 TEST(SelectionDifferential, StrcompxMatchesThePlainComparison) {
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i) {
