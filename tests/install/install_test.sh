@@ -31,6 +31,10 @@ done
 fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok: $*"; }
 
+for f in "$setup" "$zip" "$check" "$chooser" "$text" "$icon" ${picker:+"$picker"}; do
+  [ -f "$f" ] || fail "expected $f: build first (cmake --build --preset windows)"
+done
+
 # What the packages hold: path in the tree, then the file it must equal.
 shipped=(
   "trelvane/program/model_chooser.exe|$chooser"
