@@ -174,10 +174,15 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
-    // The console window carries the program's path as its title.
+    // The console window carries the program's path as its title. The
+    // system may still be making it when the program starts, and a search by
+    // title would then miss it and leave it shown: asking for our console's
+    // window first waits until it exists. A program started without a
+    // console of its own has no window so titled, and nothing is hidden.
     {
         char path[MAX_PATH] = {};
         GetModuleFileNameA(nullptr, path, MAX_PATH);
+        GetConsoleWindow();
         hwnd1 = hide_window_titled(path);
     }
     hide_window_titled(suite_caption);

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Lays out an installation of the suite in a Wine prefix's C: drive:
+#   C:\trelvane\program\   model_chooser.exe, program_Main.txt and the six
+#                          model programs (the stand-in, copied to each path)
+#   C:\trelvane\tep\       the hand-off directory
+#   C:\ambrelle\program_ROSKA\BB.ico   the chooser's window icon
+# Usage: install_layout.sh DRIVE_C BUILD_DIR [DISPLAY_TEXT_FILE]
+# Files already there are replaced; running it again gives the same layout.
+set -euo pipefail
+drive_c=$1
+build=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+text=${3:-$here/program_Main.txt}
+
+# The model programs' file names, as the chooser's model table gives them.
+model_programs() {
+  grep -o 'trelvane\\\\program\\\\[A-Za-z_0-9]*\.exe' "$here/../chooser/choice.h" | sed 's/.*\\\\//'
+}
+
+program="$drive_c/trelvane/program"
+mkdir -p "$program" "$drive_c/trelvane/tep" "$drive_c/ambrelle/program_ROSKA"
+cp "$build/chooser/model_chooser.exe" "$program/"
+cp "$text" "$program/program_Main.txt"
+count=0
+while read -r name; do
+  cp "$build/demo/model_stand_in.exe" "$program/$name"
+  count=$((count + 1))
+done < <(model_programs)
+if [ "$count" -ne 6 ]; then
+  echo "install_layout: expected 6 model programs in the model table, found $count" >&2
+  exit 1
+fi
+cp "$build/demo/BB.ico" "$drive_c/ambrelle/program_ROSKA/BB.ico"

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# End-to-end test of model_chooser under Wine and Xvfb, in one private prefix:
+# start-up (window, controls, icon, a suite-titled window of another process
+# hidden), invalid entries, "choosing", commands that are no click, the close
+# question, and a typical choice through No and Yes to the started model.
+# Usage: e2e_chooser.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+. "$(dirname "$0")/e2e_lib.sh" "$1" "$2"
+e2e_setup
+
+q3="3.The curve-linear model based on trelvane corrected ? "
+
+echo "== start-up, with a window titled \" Kestrane Co., \" of another process"
+wine_run_bounded 60 "$DRIVE_C/chooser_driver.exe" hold " Kestrane Co., " 50 >/dev/null 2>&1 &
+holder_pid=$!
+if wait_visible_x_window " Kestrane Co., "; then
+  e2e_ok "a window \" Kestrane Co., \" of another process is shown"
+else
+  e2e_fail "the other process's window \" Kestrane Co., \" did not show within 20 s"
+fi
+chooser_start main
+driver startup
+driver hidden " Kestrane Co., "
+wait "$holder_pid"
+sleep 0.5
+screenshot chooser-start
+
+echo "== the big icon: 256 x 256 from the icon file, in its own colours"
+xid=$(driver_value x11-window)
+icon=$(xprop -display "$DISPLAY" -id "$xid" -notype -f _NET_WM_ICON 32c '=$0+\n' _NET_WM_ICON 2>&1 |
+  sed -n 's/^_NET_WM_ICON=//p' | tr -d ' ')
+# ARGB values, row by row after width and height: the T's stem is white, the
+# square blue, the bar amber (red and blue swapped would show here).
+pixel() { printf '%s' "$icon" | cut -d, -f"$((3 + $2 * 256 + $1))"; }
+e2e_expect "icon size" "256,256" "$(printf '%s' "$icon" | cut -d, -f1-2)"
+e2e_expect "icon pixel (128,120), the T" "$((0xFFFFFFFF))" "$(pixel 128 120)"
+e2e_expect "icon pixel (40,100), the square" "$((0xFF1F5F8B))" "$(pixel 40 100)"
+e2e_expect "icon pixel (128,190), the bar" "$((0xFFE8B030))" "$(pixel 128 190)"
+# The caption shows it too (scaled down from the big icon, as no small one is set).
+caption_blue=$(convert "$e2e_artifacts/chooser-start.png" -crop 20x20+0+0 txt:- | grep -ci '#1F5F8B')
+if [ "$caption_blue" -ge 40 ]; then
+  e2e_ok "the caption shows the icon ($caption_blue of its blue pixels)"
+else
+  e2e_fail "caption icon: expected at least 40 pixels of #1F5F8B, got $caption_blue"
+fi
+
+echo "== invalid entries: no question, the field tidied, a fresh option"
+driver choose "9" "     9" - no
+driver choose "abc" "     0" - no
+driver choose "" "" - no
+driver choose "-1" "    -1" - no
+driver choose "1234567" "1234567" - no
+
+echo "== \"choosing\", commands that are no click, the close question"
+driver cut
+driver not-clicks
+driver close no
+
+echo "== the typical choice: No, then the same question again, then Yes"
+driver choose "3" "     3" "$q3" no
+driver choose "     3" "     3" "$q3" yes
+chooser_expect_exit 0
+for ((i = 0; i < 100; i++)); do
+  [ -s "$stand_in_log" ] && break
+  sleep 0.1
+done
+# The one program started, at its path, without parameters.
+e2e_expect "programs started" "started c:\\trelvane\\program\\ROSKA_mid_17.exe|" \
+  "$(tr -d '\r' <"$stand_in_log" 2>/dev/null)"
+
+echo "== with a console of its own (as when opened from the desktop): it is hidden"
+echo "== closing with Yes ends the chooser with status 0 and starts nothing"
+rm -f "$stand_in_log"
+chooser_start close start /wait
+driver console-hidden "$chooser_exe"
+driver close yes
+chooser_expect_exit 0
+sleep 0.5
+e2e_expect "programs started" "" "$(cat "$stand_in_log" 2>/dev/null)"
+
+e2e_finish

@@ -1,0 +1,187 @@
+// Drives the Open dialog of a running file_picker from the same Wine prefix,
+// as a user would: types a path into the file name field and confirms, or
+// cancels. Prints what it expected and what it found when something is off,
+// and exits 1 then.
+//
+//   picker_dialog_driver choose <path>   confirm <path>
+//   picker_dialog_driver cancel          cancel the dialog
+//   picker_dialog_driver refuse <path>   confirm <path>, expect the dialog to
+//                                        refuse it and stay open, then cancel
+#include <windows.h>
+#include <dlgs.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr DWORD wait_limit_ms = 30000;
+constexpr DWORD poll_ms = 50;
+
+std::string text_of(HWND window) {
+    char text[1024] = "";
+    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::string class_of(HWND window) {
+    char name[256] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// The Open dialog: a visible dialog window titled "Open" with no owner. With
+// an owner: any visible dialog window that owner shows, a message box.
+bool is_wanted_window(HWND window, HWND owner) {
+    return IsWindowVisible(window) && class_of(window) == "#32770" &&
+           GetWindow(window, GW_OWNER) == owner && (owner != nullptr || text_of(window) == "Open");
+}
+
+struct window_search {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK match_window(HWND window, LPARAM search_address) {
+    auto* search = reinterpret_cast<window_search*>(search_address);
+    if (is_wanted_window(window, search->owner)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND find_open_window(HWND owner) {
+    window_search search{owner, nullptr};
+    EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND wait_for_open_window(HWND owner) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < wait_limit_ms) {
+        if (HWND window = find_open_window(owner)) {
+            return window;
+        }
+        Sleep(poll_ms);
+    }
+    return nullptr;
+}
+
+BOOL CALLBACK print_child(HWND child, LPARAM) {
+    std::printf("  child id 0x%04X class \"%s\" text \"%s\"%s\n",
+                static_cast<unsigned>(GetDlgCtrlID(child)), class_of(child).c_str(),
+                text_of(child).c_str(), IsWindowVisible(child) ? "" : " (hidden)");
+    return TRUE;
+}
+
+BOOL CALLBACK match_edit(HWND child, LPARAM found_address) {
+    if (class_of(child) == "Edit") {
+        *reinterpret_cast<HWND*>(found_address) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The file name field: the edit box inside the file name combo box, or, in
+// the older layout, the plain edit box.
+HWND file_name_field(HWND dialog) {
+    HWND field = nullptr;
+    if (HWND combo = GetDlgItem(dialog, cmb13)) {
+        EnumChildWindows(combo, match_edit, reinterpret_cast<LPARAM>(&field));
+    }
+    return field != nullptr ? field : GetDlgItem(dialog, edt1);
+}
+
+int fail(const char* what, HWND dialog) {
+    std::printf("dialog driver: %s\n", what);
+    if (dialog != nullptr) {
+        std::printf("the Open dialog's controls:\n");
+        EnumChildWindows(dialog, print_child, 0);
+    }
+    std::fflush(stdout);
+    return 1;
+}
+
+int type_path(HWND dialog, const char* path) {
+    HWND field = file_name_field(dialog);
+    if (field == nullptr) {
+        return fail("expected a file name field in the Open dialog, found none", dialog);
+    }
+    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+    const std::string typed = text_of(field);
+    if (typed != path) {
+        std::printf("dialog driver: expected the file name field to hold \"%s\" (%zu bytes), "
+                    "it holds \"%s\" (%zu bytes)\n",
+                    path, std::strlen(path), typed.c_str(), typed.size());
+        return 1;
+    }
+    return 0;
+}
+
+// Presses a dialog button. Posted, not sent: a refusal opens a message box
+// that would hold a sent message until it is closed.
+void press(HWND dialog, int button) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+int refuse(HWND dialog, const char* path) {
+    if (int failed = type_path(dialog, path)) {
+        return failed;
+    }
+    press(dialog, IDOK);
+    HWND message = wait_for_open_window(dialog);
+    if (message == nullptr) {
+        return fail("expected a message box refusing the missing file, none came", dialog);
+    }
+    char said[512] = "";
+    HWND line = FindWindowExA(message, nullptr, "Static", nullptr);
+    for (; line != nullptr && said[0] == '\0';
+         line = FindWindowExA(message, line, "Static", nullptr)) {
+        GetWindowTextA(line, said, sizeof said);
+    }
+    std::printf("dialog driver: the dialog refused \"%s\": \"%s\" said \"%s\"\n", path,
+                text_of(message).c_str(), said);
+    press(message, IDOK);
+    const DWORD start = GetTickCount();
+    while (IsWindow(message) && GetTickCount() - start < wait_limit_ms) {
+        Sleep(poll_ms);
+    }
+    if (IsWindow(message)) {
+        return fail("expected the message box to close when confirmed, it stayed", dialog);
+    }
+    if (!IsWindow(dialog) || !IsWindowVisible(dialog)) {
+        return fail("expected the Open dialog to stay open after refusing, it closed", nullptr);
+    }
+    press(dialog, IDCANCEL);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string action = argc > 1 ? argv[1] : "";
+    const bool with_path = action == "choose" || action == "refuse";
+    if (!(with_path ? argc == 3 : action == "cancel" && argc == 2)) {
+        std::printf("usage: picker_dialog_driver choose <path> | refuse <path> | cancel\n");
+        return 2;
+    }
+    HWND dialog = wait_for_open_window(nullptr);
+    if (dialog == nullptr) {
+        return fail("expected a visible Open dialog within 30 s, none came", nullptr);
+    }
+    if (action == "cancel") {
+        press(dialog, IDCANCEL);
+        return 0;
+    }
+    if (action == "refuse") {
+        return refuse(dialog, argv[2]);
+    }
+    if (int failed = type_path(dialog, argv[2])) {
+        return failed;
+    }
+    press(dialog, IDOK);
+    return 0;
+}
