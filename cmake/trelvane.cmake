@@ -41,6 +41,7 @@ endif()
 # resource; a program can also pass DESCRIPTION to trel_windows_program.
 set(TREL_DESCRIPTION_model_chooser "trelvane model chooser")
 set(TREL_DESCRIPTION_file_picker "trelvane file picker")
+set(TREL_DESCRIPTION_model_stand_in "trelvane model program stand-in (demo)")
 
 # Gives a Windows program a version resource made from the project version:
 # file and product version, product name, description, original file name.
