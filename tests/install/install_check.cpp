@@ -1,0 +1,138 @@
+// install_check: the install test's hands and eyes inside the Wine prefix.
+//
+//   install_check version <file>   print the file's version resource, one
+//                                  "key=value" line each
+//   install_check close-chooser    close the chooser's main window and answer
+//                                  Yes to the close question
+//   install_check cancel-open      press Cancel in the file picker's Open dialog
+//
+// Exit status 0 when done; 1 with a message saying what was expected and what
+// came. Every wait is bounded.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr DWORD wait_limit_ms = 30000;
+constexpr DWORD poll_ms = 100;
+constexpr char chooser_title[] = "The trelvane analysis ";
+constexpr char suite_caption[] = " Kestrane Co., ";
+constexpr char close_question[] = " The program is closed!";
+constexpr int message_text_id = 0xFFFF; // the text of a message box
+
+int fail(const std::string& what) {
+    std::printf("FAIL: %s\n", what.c_str());
+    return 1;
+}
+
+// A visible top-level window of the class with the exact title, or null when
+// none came within the wait limit.
+HWND wait_for_window(const char* window_class, const char* title) {
+    for (DWORD waited = 0; waited < wait_limit_ms; waited += poll_ms) {
+        HWND found = FindWindowA(window_class, title);
+        if (found && IsWindowVisible(found))
+            return found;
+        Sleep(poll_ms);
+    }
+    return nullptr;
+}
+
+std::string window_text(HWND window) {
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Clicks a button of a dialog, waiting at most the wait limit for the dialog
+// to take it.
+bool click(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (!button)
+        return false;
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, wait_limit_ms, &result) !=
+           0;
+}
+
+int close_chooser() {
+    HWND main = wait_for_window(chooser_title, chooser_title);
+    if (!main)
+        return fail("expected the visible window \"The trelvane analysis \", none came");
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    HWND box = wait_for_window("#32770", suite_caption);
+    if (!box)
+        return fail("expected the question box \" Kestrane Co., \" after WM_CLOSE, none came");
+    const std::string question = window_text(GetDlgItem(box, message_text_id));
+    if (question != close_question)
+        return fail("expected the question \" The program is closed!\", came \"" + question + "\"");
+    if (!click(box, IDYES))
+        return fail("expected a Yes button in the question box to click");
+    std::printf("ok: answered Yes to \"%s\"\n", question.c_str());
+    return 0;
+}
+
+int cancel_open() {
+    HWND dialog = wait_for_window("#32770", "Open");
+    if (!dialog)
+        return fail("expected the visible dialog \"Open\", none came");
+    if (!click(dialog, IDCANCEL))
+        return fail("expected a Cancel button in the Open dialog to click");
+    std::printf("ok: cancelled the Open dialog\n");
+    return 0;
+}
+
+void print_four_part(const char* key, DWORD high, DWORD low) {
+    std::printf("%s=%u.%u.%u.%u\n", key, unsigned{HIWORD(high)}, unsigned{LOWORD(high)},
+                unsigned{HIWORD(low)}, unsigned{LOWORD(low)});
+}
+
+int print_version(const char* file) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
+    if (size == 0)
+        return fail(std::string("expected a version resource in ") + file + ", found none");
+    std::string data(size, '\0');
+    if (!GetFileVersionInfoA(file, 0, size, data.data()))
+        return fail(std::string("could not read the version resource of ") + file);
+
+    void* value = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(data.data(), "\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        print_four_part("FILEVERSION", fixed->dwFileVersionMS, fixed->dwFileVersionLS);
+        print_four_part("PRODUCTVERSION", fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+    }
+
+    // The strings are looked up through the translation the resource names,
+    // as Windows does when it shows a file's properties.
+    if (!VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", &value, &length) || length < 4)
+        return fail(std::string("expected a translation entry in the version resource of ") + file);
+    const auto* translation = static_cast<const WORD*>(value);
+    static constexpr const char* keys[] = {"FileDescription", "FileVersion",      "ProductName",
+                                           "ProductVersion",  "OriginalFilename", "InternalName"};
+    for (const char* key : keys) {
+        char path[128];
+        std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", translation[0],
+                      translation[1], key);
+        if (VerQueryValueA(data.data(), path, &value, &length) && length > 0)
+            std::printf("%s=%s\n", key, static_cast<const char*>(value));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "version") == 0)
+        return print_version(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "close-chooser") == 0)
+        return close_chooser();
+    if (argc == 2 && std::strcmp(argv[1], "cancel-open") == 0)
+        return cancel_open();
+    std::printf("usage: install_check version <file> | close-chooser | cancel-open\n");
+    return 2;
+}
