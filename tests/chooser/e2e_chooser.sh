@@ -29,19 +29,20 @@ echo "== the big icon: 256 x 256 from the icon file, in its own colours"
 xid=$(driver_value x11-window)
 icon=$(xprop -display "$DISPLAY" -id "$xid" -notype -f _NET_WM_ICON 32c '=$0+\n' _NET_WM_ICON 2>&1 |
   sed -n 's/^_NET_WM_ICON=//p' | tr -d ' ')
-# ARGB values, row by row after width and height: the T's stem is white, the
-# square blue, the bar amber (red and blue swapped would show here).
+# ARGB values, row by row after width and height: the background is blue,
+# the bars light grey, the rising line amber (red and blue swapped would
+# show here).
 pixel() { printf '%s' "$icon" | cut -d, -f"$((3 + $2 * 256 + $1))"; }
 e2e_expect "icon size" "256,256" "$(printf '%s' "$icon" | cut -d, -f1-2)"
-e2e_expect "icon pixel (128,120), the T" "$((0xFFFFFFFF))" "$(pixel 128 120)"
-e2e_expect "icon pixel (40,100), the square" "$((0xFF1F5F8B))" "$(pixel 40 100)"
-e2e_expect "icon pixel (128,190), the bar" "$((0xFFE8B030))" "$(pixel 128 190)"
+e2e_expect "icon pixel (128,120), the line" "$((0xFFFFB000))" "$(pixel 128 120)"
+e2e_expect "icon pixel (40,100), the background" "$((0xFF1F4E79))" "$(pixel 40 100)"
+e2e_expect "icon pixel (128,190), a bar" "$((0xFFF2F2F2))" "$(pixel 128 190)"
 # The caption shows it too (scaled down from the big icon, as no small one is set).
-caption_blue=$(convert "$e2e_artifacts/chooser-start.png" -crop 20x20+0+0 txt:- | grep -ci '#1F5F8B')
+caption_blue=$(convert "$e2e_artifacts/chooser-start.png" -crop 20x20+0+0 txt:- | grep -ci '#1F4E79')
 if [ "$caption_blue" -ge 40 ]; then
   e2e_ok "the caption shows the icon ($caption_blue of its blue pixels)"
 else
-  e2e_fail "caption icon: expected at least 40 pixels of #1F5F8B, got $caption_blue"
+  e2e_fail "caption icon: expected at least 40 pixels of #1F4E79, got $caption_blue"
 fi
 
 echo "== invalid entries: no question, the field tidied, a fresh option"
