@@ -52,7 +52,8 @@ int ask_right() {
     question += " corrected ? ";
 
     ShowWindow(hwnd, SW_HIDE);
-    const int answer = MessageBoxA(nullptr, question.c_str(), suite_caption, MB_ICONQUESTION | MB_YESNO);
+    const int answer =
+        MessageBoxA(nullptr, question.c_str(), suite_caption, MB_ICONQUESTION | MB_YESNO);
     ShowWindow(hwnd, SW_SHOW);
     return answer;
 }
@@ -60,5 +61,6 @@ int ask_right() {
 void bye_bye() {
     if (selectXX < 1 || selectXX > static_cast<int>(model_table.size()))
         return;
-    ShellExecuteA(nullptr, "open", model_table[selectXX - 1].program_path, nullptr, nullptr, SW_SHOW);
+    ShellExecuteA(nullptr, "open", model_table[selectXX - 1].program_path, nullptr, nullptr,
+                  SW_SHOW);
 }

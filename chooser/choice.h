@@ -37,9 +37,9 @@ inline constexpr std::array<model_entry, 6> model_table{{
 
 // Form rows: limit rows in parallel arrays, each with room for limit + 2.
 extern int limit;
-extern std::vector<const char*> command_strx;            // button captions
-extern std::vector<HWND> hwnd_command;                   // row buttons
-extern std::vector<HWND> hwnddisplay;                    // row entry fields
+extern std::vector<const char*> command_strx;                          // button captions
+extern std::vector<HWND> hwnd_command;                                 // row buttons
+extern std::vector<HWND> hwnddisplay;                                  // row entry fields
 extern std::vector<std::array<char, row_buffer_size>> command_content; // row texts
 
 // The last model number read from row 0; valid from 1 to 6.

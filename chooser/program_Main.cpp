@@ -11,12 +11,12 @@
 #include "win32.h"
 
 // Process-wide state of the window and its form.
-HWND hwnd1 = nullptr;               // the program's console window
-HINSTANCE hInstance_spc = nullptr;  // given to buttons and the label
-HINSTANCE hThisInstance = nullptr;  // given to the fields and the frame; stays null
-HWND hwnd_cx1 = nullptr;            // frame of the confirm option
-HWND hd_modify = nullptr;           // the confirm option
-HWND hd_modify01 = nullptr;         // the " finished " label
+HWND hwnd1 = nullptr;              // the program's console window
+HINSTANCE hInstance_spc = nullptr; // given to buttons and the label
+HINSTANCE hThisInstance = nullptr; // given to the fields and the frame; stays null
+HWND hwnd_cx1 = nullptr;           // frame of the confirm option
+HWND hd_modify = nullptr;          // the confirm option
+HWND hd_modify01 = nullptr;        // the " finished " label
 HDC hdc = nullptr;
 PAINTSTRUCT ps;
 RECT rc;
@@ -38,7 +38,8 @@ struct control_layout {
 };
 
 constexpr control_layout frame_layout{"STATIC", "", SS_BLACKFRAME, 420, 275, 250, 60, 0, false};
-constexpr control_layout option_layout{"button", " ", BS_AUTORADIOBUTTON, 425, 285, 15, 15, 1, true};
+constexpr control_layout option_layout{"button", " ", BS_AUTORADIOBUTTON, 425, 285, 15, 15,
+                                       1,        true};
 constexpr control_layout label_layout{"STATIC", " finished ", 0, 425, 300, 200, 25, 1, true};
 
 HWND create_control(const control_layout& c, const char* text, int x, int y) {
@@ -48,7 +49,9 @@ HWND create_control(const control_layout& c, const char* text, int x, int y) {
                            c.program_instance ? hInstance_spc : hThisInstance, nullptr);
 }
 
-HWND create_control(const control_layout& c) { return create_control(c, c.text, c.x, c.y); }
+HWND create_control(const control_layout& c) {
+    return create_control(c, c.text, c.x, c.y);
+}
 
 // Frame, option and label, in that order.
 void create_confirm_option() {
@@ -63,11 +66,14 @@ void create_row(int k) {
     constexpr control_layout field{"Edit", "", WS_BORDER, 140, 50, 100, 20, 0, false};
     const int column = k / 10;
     const int line = k % 10;
-    hwnd_command[k] = create_control(button, command_strx[k], button.x + 350 * column, button.y + 30 * line);
+    hwnd_command[k] =
+        create_control(button, command_strx[k], button.x + 350 * column, button.y + 30 * line);
     hwnddisplay[k] = create_control(field, field.text, field.x + 350 * column, field.y + 30 * line);
 }
 
-void show_error(const char* text) { MessageBoxA(nullptr, text, "Error!", MB_ICONEXCLAMATION | MB_OK); }
+void show_error(const char* text) {
+    MessageBoxA(nullptr, text, "Error!", MB_ICONEXCLAMATION | MB_OK);
+}
 
 // Hides a top-level window found by its exact title, if there is one.
 HWND hide_window_titled(const char* title) {
@@ -119,7 +125,8 @@ void on_command(WPARAM wParam, LPARAM lParam) {
 }
 
 void on_close() {
-    if (MessageBoxA(nullptr, " The program is closed!", suite_caption, MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (MessageBoxA(nullptr, " The program is closed!", suite_caption,
+                    MB_YESNO | MB_ICONQUESTION) == IDYES)
         PostQuitMessage(0);
 }
 

@@ -40,7 +40,9 @@ int check_string_number(const char* text) {
     return 1;
 }
 
-int blank(char* buffer) { return clearstring(buffer, 100); }
+int blank(char* buffer) {
+    return clearstring(buffer, 100);
+}
 
 int length_string(const char* text) {
     // The chooser asks for the check; it decides nothing about the length.

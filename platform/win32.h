@@ -43,7 +43,7 @@ int GetWindowTextA(HWND window, LPSTR text, int max_count);
 BOOL SetWindowTextA(HWND window, LPCSTR text);
 BOOL ShowWindow(HWND window, int show_command);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
-HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                        LPCSTR directory, int show_command);
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                        int show_command);
 
 #endif

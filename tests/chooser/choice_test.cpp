@@ -55,7 +55,8 @@ TEST_F(Choice, TypicalChoiceAsksTheNamedModelWithTheMainWindowHidden) {
     EXPECT_EQ(box.owner, nullptr);
     EXPECT_EQ(box.type, MB_ICONQUESTION | MB_YESNO);
     const std::string main = std::to_string(fake_win32::id_of(hwnd));
-    EXPECT_EQ(fake_win32::events, (std::vector<std::string>{"hide:" + main, "box", "show:" + main}));
+    EXPECT_EQ(fake_win32::events,
+              (std::vector<std::string>{"hide:" + main, "box", "show:" + main}));
     EXPECT_TRUE(fake_win32::is_visible(hwnd));
 }
 
@@ -78,11 +79,16 @@ TEST_F(Choice, FieldIsTidiedAndCheckedWithoutQuestionWhenInvalid) {
         int select;
         int result;
     } cases[] = {
-        {"     3", "     3", 3, IDNO},    {"2.9", "     2", 2, IDNO},
-        {"+4", "     4", 4, IDNO},        {"  5", "     5", 5, IDNO},
-        {"abc", "     0", 0, 1},          {"", "", 0, 1},
-        {"0", "     0", 0, 1},            {"7", "     7", 7, 1},
-        {"-1", "    -1", -1, 1},          {"9", "     9", 9, 1},
+        {"     3", "     3", 3, IDNO},
+        {"2.9", "     2", 2, IDNO},
+        {"+4", "     4", 4, IDNO},
+        {"  5", "     5", 5, IDNO},
+        {"abc", "     0", 0, 1},
+        {"", "", 0, 1},
+        {"0", "     0", 0, 1},
+        {"7", "     7", 7, 1},
+        {"-1", "    -1", -1, 1},
+        {"9", "     9", 9, 1},
         {"1234567", "1234567", 1234567, 1},
         {"99999999999", "2147483647", 2147483647, 1},
         {"-99999999999", "-2147483648", -2147483647 - 1, 1},
@@ -122,7 +128,8 @@ TEST_F(Choice, UnansweredBoxGivesZero) {
     type("2");
     fake_win32::scripted_answers = {0};
     EXPECT_EQ(ask_right(), 0);
-    EXPECT_TRUE(fake_win32::is_visible(hwnd)) << "the main window must come back whatever the answer";
+    EXPECT_TRUE(fake_win32::is_visible(hwnd))
+        << "the main window must come back whatever the answer";
 }
 
 TEST_F(Choice, ByeByeStartsExactlyTheChosenProgram) {

@@ -104,7 +104,13 @@ TEST(StringHelpers, GetStringLinesAndEndOfStream) {
         {"empty stream", "", 2048, {{-1, ""}, {-1, ""}}},
         {"empty lines", "\n\n", 2048, {{0, ""}, {0, ""}, {-1, ""}}},
         {"carriage return kept", "a\r\nb", 2048, {{0, "a\r"}, {-2, "b"}}},
-        {"0xFF is an ordinary byte", "a\xff" "b\nc", 2048, {{0, "a\xff" "b"}, {-2, "c"}}},
+        {"0xFF is an ordinary byte",
+         "a\xff"
+         "b\nc",
+         2048,
+         {{0, "a\xff"
+              "b"},
+          {-2, "c"}}},
         {"0xFF at the end", "\xff", 2048, {{-2, "\xff"}, {-1, ""}}},
         {"long line cut, rest dropped", "abcdefg\nxy\n", 4, {{0, "abc"}, {0, "xy"}, {-1, ""}}},
         {"long tail at end of stream", "abcdefg", 4, {{~3, "abc"}, {-1, ""}}},
@@ -136,13 +142,24 @@ TEST(StringHelpers, ClampedAtoiReadsLikeAtoiAndClamps) {
         const char* text;
         int value;
     } cases[] = {
-        {"", 0},           {"abc", 0},           {"3", 3},
-        {"     3", 3},     {"2.9", 2},           {"+4", 4},
-        {"-1", -1},        {"3x", 3},            {"x3", 0},
-        {"\t\n 7", 7},     {"- 5", 0},           {"+-5", 0},
-        {"2147483647", INT_MAX},                 {"2147483648", INT_MAX},
-        {"99999999999", INT_MAX},                {"-2147483648", INT_MIN},
-        {"-2147483649", INT_MIN},                {"-99999999999999999999999", INT_MIN},
+        {"", 0},
+        {"abc", 0},
+        {"3", 3},
+        {"     3", 3},
+        {"2.9", 2},
+        {"+4", 4},
+        {"-1", -1},
+        {"3x", 3},
+        {"x3", 0},
+        {"\t\n 7", 7},
+        {"- 5", 0},
+        {"+-5", 0},
+        {"2147483647", INT_MAX},
+        {"2147483648", INT_MAX},
+        {"99999999999", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"-2147483649", INT_MIN},
+        {"-99999999999999999999999", INT_MIN},
         {"000000000000000000000042", 42},
     };
     for (const auto& c : cases)

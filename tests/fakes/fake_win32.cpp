@@ -57,7 +57,9 @@ bool is_visible(HWND window) {
     return w && w->visible;
 }
 
-int id_of(HWND window) { return static_cast<int>(reinterpret_cast<std::uintptr_t>(window)); }
+int id_of(HWND window) {
+    return static_cast<int>(reinterpret_cast<std::uintptr_t>(window));
+}
 
 } // namespace fake_win32
 
