@@ -21,6 +21,8 @@
 
 #include <windows.h>
 
+#include "win32_driver.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -30,11 +32,15 @@
 
 namespace {
 
+using win32_driver::class_of;
+using win32_driver::send_timeout_ms;
+using win32_driver::text_of;
+using win32_driver::visible_window;
+
 constexpr char main_title[] = "The trelvane analysis ";
 constexpr char suite_caption[] = " Kestrane Co., ";
 constexpr char holder_class[] = "trel_driver_holder";
 constexpr DWORD wait_ms = 15000;
-constexpr UINT send_timeout_ms = 5000;
 
 int failures = 0;
 
@@ -80,24 +86,12 @@ std::string rect_text(const RECT& r) {
 
 // Polls find() until it gives a window or the time is up.
 template <typename Find> HWND wait_for(Find find, DWORD limit_ms = wait_ms) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (HWND found = find())
-            return found;
-        if (GetTickCount() - start >= limit_ms)
-            return nullptr;
-        Sleep(20);
-    }
+    return win32_driver::wait_for(find, limit_ms);
 }
 
 template <typename Done> bool wait_until(Done done, DWORD limit_ms = wait_ms) {
     return wait_for([&]() -> HWND { return done() ? GetDesktopWindow() : nullptr; }, limit_ms) !=
            nullptr;
-}
-
-HWND visible_window(const char* window_class, const char* title) {
-    HWND found = FindWindowA(window_class, title);
-    return found && IsWindowVisible(found) ? found : nullptr;
 }
 
 HWND main_window() {
@@ -115,29 +109,10 @@ HWND question_box() {
     return visible_window("#32770", suite_caption);
 }
 
-std::string text_of(HWND window) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, send_timeout_ms,
-                             &length))
-        return "<no answer to WM_GETTEXTLENGTH>";
-    std::vector<char> text(length + 1, '\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, send_timeout_ms, &copied))
-        return "<no answer to WM_GETTEXT>";
-    return std::string(text.data());
-}
-
 bool set_text(HWND window, const std::string& text) {
     DWORD_PTR result = 0;
     return SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                                SMTO_ABORTIFHUNG, send_timeout_ms, &result) != 0;
-}
-
-std::string class_of(HWND window) {
-    char name[256] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
 }
 
 std::vector<HWND> children_of(HWND parent) {

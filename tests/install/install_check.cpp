@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "win32_driver.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -32,19 +34,8 @@ int fail(const std::string& what) {
 // A visible top-level window of the class with the exact title, or null when
 // none came within the wait limit.
 HWND wait_for_window(const char* window_class, const char* title) {
-    for (DWORD waited = 0; waited < wait_limit_ms; waited += poll_ms) {
-        HWND found = FindWindowA(window_class, title);
-        if (found && IsWindowVisible(found))
-            return found;
-        Sleep(poll_ms);
-    }
-    return nullptr;
-}
-
-std::string window_text(HWND window) {
-    char text[512] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
+    return win32_driver::wait_for([=] { return win32_driver::visible_window(window_class, title); },
+                                  wait_limit_ms, poll_ms);
 }
 
 // Clicks a button of a dialog, waiting at most the wait limit for the dialog
@@ -66,7 +57,7 @@ int close_chooser() {
     HWND box = wait_for_window("#32770", suite_caption);
     if (!box)
         return fail("expected the question box \" Kestrane Co., \" after WM_CLOSE, none came");
-    const std::string question = window_text(GetDlgItem(box, message_text_id));
+    const std::string question = win32_driver::text_of(GetDlgItem(box, message_text_id));
     if (question != close_question)
         return fail("expected the question \" The program is closed!\", came \"" + question + "\"");
     if (!click(box, IDYES))

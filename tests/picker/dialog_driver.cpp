@@ -8,6 +8,8 @@
 //   picker_dialog_driver refuse <path>   confirm <path>, expect the dialog to
 //                                        refuse it and stay open, then cancel
 #include <windows.h>
+
+#include "win32_driver.h"
 #include <dlgs.h>
 
 #include <cstdio>
@@ -16,20 +18,11 @@
 
 namespace {
 
+using win32_driver::class_of;
+using win32_driver::text_of;
+
 constexpr DWORD wait_limit_ms = 30000;
 constexpr DWORD poll_ms = 50;
-
-std::string text_of(HWND window) {
-    char text[1024] = "";
-    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-std::string class_of(HWND window) {
-    char name[256] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
 
 // The Open dialog: a visible dialog window titled "Open" with no owner. With
 // an owner: any visible dialog window that owner shows, a message box.
@@ -59,14 +52,8 @@ HWND find_open_window(HWND owner) {
 }
 
 HWND wait_for_open_window(HWND owner) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < wait_limit_ms) {
-        if (HWND window = find_open_window(owner)) {
-            return window;
-        }
-        Sleep(poll_ms);
-    }
-    return nullptr;
+    return win32_driver::wait_for([owner] { return find_open_window(owner); }, wait_limit_ms,
+                                  poll_ms);
 }
 
 BOOL CALLBACK print_child(HWND child, LPARAM) {
