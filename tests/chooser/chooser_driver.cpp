@@ -181,7 +181,7 @@ bool answer_box(HWND box, const std::string& answer) {
 }
 
 // The only field of the form. The chooser builds the form after it shows
-// its window: wait for the field a while.
+// its window: wait for the field a while (and so for the option).
 HWND the_field(HWND main) {
     HWND field = wait_for([main]() -> HWND {
         for (HWND child : children_of(main)) {
@@ -276,7 +276,7 @@ int choose(const std::string& typed, const std::string& shown, const std::string
            const std::string& answer) {
     HWND main = main_window();
     HWND field = the_field(main);
-    HWND option = option_of(main);
+    HWND option = wait_for([main] { return option_of(main); });
     if (!field || !expect_true("the form has its option", option != nullptr))
         return 1;
     expect_true("typing " + quoted(typed), set_text(field, typed));
