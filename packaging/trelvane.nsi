@@ -11,6 +11,8 @@
 
 Target amd64-unicode
 SetCompressor /SOLID lzma
+; The same staged files give the same setup program: no file times inside.
+SetDateSave off
 
 !define ROOT "C:\trelvane"
 !define PROGRAM_DIR "${ROOT}\program"
