@@ -10,7 +10,8 @@
 ; (and a /D= on the command line) is never used.
 ;
 ; Exit status: 0 done; 1 cancelled by the user; 2 stopped because a folder
-; or the hand-off file could not be protected (nothing of ours was written).
+; or the hand-off file could not be protected (nothing of ours was written);
+; 3 stopped because model_chooser is running (nothing was changed).
 
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -28,6 +29,9 @@ SetDateSave off
 !define UNINSTALLER "${PROGRAM_DIR}\uninstall.exe"
 !define SHORTCUT "$SMPROGRAMS\trelvane analysis.lnk"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\trelvane"
+; model_chooser's main window: its class and its title.
+!define CHOOSER_WINDOW "The trelvane analysis "
+!define STATUS_CHOOSER_RUNNING 3
 
 ; Access rules (SDDL). The programs run whatever lies at their fixed paths,
 ; often for an administrator, so nobody else may change what is there. Both
@@ -90,6 +94,29 @@ VIAddVersionKey /LANG=1033 "FileDescription" "trelvane setup"
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
+
+; Setup and uninstaller leave model_chooser's files alone while it runs:
+; the user is asked to close it (Retry) or to stop (Cancel); silent, the
+; program ends at once with STATUS_CHOOSER_RUNNING, before changing anything.
+!macro WAIT_FOR_CHOOSER_CLOSED what
+  retry:
+    FindWindow $0 "${CHOOSER_WINDOW}" "${CHOOSER_WINDOW}"
+    StrCmp $0 0 closed
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+      "model_chooser is running. Close its window $\"${CHOOSER_WINDOW}$\" and press Retry, or press Cancel to stop the ${what}." \
+      /SD IDCANCEL IDRETRY retry
+    SetErrorLevel ${STATUS_CHOOSER_RUNNING}
+    Quit
+  closed:
+!macroend
+
+Function .onInit
+  !insertmacro WAIT_FOR_CHOOSER_CLOSED "setup"
+FunctionEnd
+
+Function un.onInit
+  !insertmacro WAIT_FOR_CHOOSER_CLOSED "uninstall"
+FunctionEnd
 
 ; Ends the setup with status 2 and the message in $8.
 Function StopSetup
