@@ -95,13 +95,13 @@ void on_row_button(int k) {
     SetWindowTextA(hwnddisplay[k], command_content[k].data());
 }
 
-// A click on the confirm option: ask, then launch and quit on Yes, or give
-// the user a fresh, unchecked option.
+// A click on the confirm option: ask, then launch and quit on Yes; when the
+// answer is not Yes or the program did not start (the user was told why),
+// give the user a fresh, unchecked option.
 void on_confirm_option() {
     const int answer = ask_right();
     CloseWindow(hd_modify);
-    if (answer == IDYES) {
-        bye_bye();
+    if (answer == IDYES && bye_bye() == 0) {
         PostQuitMessage(0);
         return;
     }
