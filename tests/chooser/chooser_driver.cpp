@@ -183,15 +183,16 @@ bool answer_box(HWND box, const std::string& answer) {
                        wait_until([&] { return !IsWindow(box) || !IsWindowVisible(box); }));
 }
 
-// Waits for a question box, checks its text and caption, and answers it.
+// Waits for a box of the chooser, checks its text and caption, and answers
+// it with the named button.
 int answer_question(const std::string& question, const std::string& answer) {
     HWND box = wait_for(question_box);
     if (!box) {
-        fail("question " + quoted(question), "a question box", "none");
+        fail("box " + quoted(question), "a box of the chooser", "none");
         return 1;
     }
-    expect_text("question", question, box_message(box));
-    expect_text("question caption", suite_caption, text_of(box));
+    expect_text("box text", question, box_message(box));
+    expect_text("box caption", suite_caption, text_of(box));
     answer_box(box, answer);
     return failures ? 1 : 0;
 }
@@ -372,18 +373,8 @@ int choose(const std::string& typed, const std::string& shown, const std::string
         if (answer == "yes" && report.empty())
             return failures ? 1 : 0; // the script checks the launch and the exit
     }
-    if (!report.empty()) {
-        HWND shown_report = wait_for(question_box);
-        if (!shown_report) {
-            fail("report of the failed start", quoted(report), "no box");
-            return 1;
-        }
-        expect_text("report of the failed start", report, box_message(shown_report));
-        expect_true("the report has an OK button and no Yes button",
-                    GetDlgItem(shown_report, IDOK) && !GetDlgItem(shown_report, IDYES));
-        if (!answer_box(shown_report, "ok"))
-            return 1;
-    }
+    if (!report.empty() && answer_question(report, "ok") != 0)
+        return 1;
 
     // A fresh option replaces the one that was ticked.
     HWND fresh = wait_for([&]() -> HWND {
