@@ -99,12 +99,18 @@ void on_row_button(int k) {
     SetWindowTextA(hwnddisplay[k], command_content[k].data());
 }
 
+// Row 0's entry field, or null while the form is not built yet (the window
+// is shown, and activated, before its controls exist).
+HWND first_field() {
+    return hwnddisplay.empty() ? nullptr : hwnddisplay[0];
+}
+
 // The focus goes to the field with its text selected, so that what the user
 // types next replaces it.
 void focus_field() {
-    focus_kept = hwnddisplay[0];
-    SetFocus(hwnddisplay[0]);
-    SendMessageA(hwnddisplay[0], EM_SETSEL, 0, -1);
+    focus_kept = first_field();
+    SetFocus(focus_kept);
+    SendMessageA(focus_kept, EM_SETSEL, 0, -1);
 }
 
 // A click on the confirm option: ask, then launch and quit on Yes; when the
@@ -149,7 +155,7 @@ bool on_activate(HWND window, WPARAM wParam) {
             focus_kept = focus;
         return true;
     }
-    HWND target = focus_kept && IsChild(window, focus_kept) ? focus_kept : hwnddisplay[0];
+    HWND target = focus_kept && IsChild(window, focus_kept) ? focus_kept : first_field();
     if (!target || HIWORD(wParam) != 0) // no form yet, or minimized
         return false;
     SetFocus(target);
@@ -161,7 +167,7 @@ bool on_activate(HWND window, WPARAM wParam) {
 // child of that id, "choosing".
 bool on_enter_key(const MSG& message) {
     if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN || !hd_modify ||
-        (message.hwnd != hwnddisplay[0] && message.hwnd != hd_modify))
+        (message.hwnd != first_field() && message.hwnd != hd_modify))
         return false;
     SendMessageA(hd_modify, BM_CLICK, 0, 0);
     return true;
