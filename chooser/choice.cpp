@@ -2,6 +2,8 @@
 
 #include "string_helpers.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -39,6 +41,26 @@ void tidy_rows() {
     }
 }
 
+// Tells the user that a model program did not start, and why.
+void report_failed_start(const char* program_path, DWORD error) {
+    // The system's message for the error; its inserts (some messages hold
+    // "%1") are left as they are, as no arguments are given.
+    char reason[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reason, sizeof reason, nullptr);
+    std::string text = "The model program could not be started:\n";
+    text += program_path;
+    text += "\n\n";
+    if (length > 0) {
+        std::string message(reason, std::min<std::size_t>(length, sizeof reason - 1));
+        message.erase(message.find_last_not_of("\r\n ") + 1);
+        text += message;
+    } else {
+        text += "System error " + std::to_string(error) + ".";
+    }
+    MessageBoxA(nullptr, text.c_str(), suite_caption, MB_ICONEXCLAMATION | MB_OK);
+}
+
 } // namespace
 
 int ask_right() {
@@ -58,9 +80,15 @@ int ask_right() {
     return answer;
 }
 
-void bye_bye() {
+int bye_bye() {
     if (selectXX < 1 || selectXX > static_cast<int>(model_table.size()))
-        return;
-    ShellExecuteA(nullptr, "open", model_table[selectXX - 1].program_path, nullptr, nullptr,
-                  SW_SHOW);
+        return -1;
+    const char* path = model_table[selectXX - 1].program_path;
+    const auto result = reinterpret_cast<std::uintptr_t>(
+        ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOW));
+    if (result > 32)
+        return 0;
+    const DWORD error = shell_result_error(static_cast<int>(result));
+    report_failed_start(path, error);
+    return static_cast<int>(error);
 }

@@ -57,6 +57,36 @@ void reserve_form_rows(int rows);
 // (no question asked), else the question box's answer (IDYES, IDNO, or 0).
 int ask_right();
 
-// Starts the program of model selectXX through the shell; nothing for a
-// number outside 1 to 6.
-void bye_bye();
+// A start the shell could not make gives a result of 32 or less. Most such
+// values are the system's own error codes; these stand for another one,
+// whose message tells the user why.
+struct shell_failure {
+    int result;
+    DWORD error;
+};
+
+inline constexpr std::array<shell_failure, 8> shell_failures{{
+    {0, 8},     // out of memory or resources: not enough memory
+    {26, 32},   // sharing violation
+    {27, 1155}, // incomplete association: no association
+    {28, 1156}, // DDE timed out: DDE failed
+    {29, 1156}, // DDE failed
+    {30, 1156}, // DDE busy: DDE failed
+    {31, 1155}, // no association
+    {32, 1157}, // a library not found
+}};
+
+// The system error a failed shell start (result 32 or less) stands for.
+constexpr DWORD shell_result_error(int result) {
+    for (const auto& failure : shell_failures) {
+        if (failure.result == result)
+            return failure.error;
+    }
+    return static_cast<DWORD>(result);
+}
+
+// Starts the program of model selectXX through the shell. Returns 0 when it
+// started; when it did not, tells the user in a box (the program's path and
+// the system's reason) and returns the system error; -1 for a number outside
+// 1 to 6 (nothing started, nothing shown).
+int bye_bye();

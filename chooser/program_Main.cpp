@@ -17,6 +17,7 @@ HINSTANCE hThisInstance = nullptr; // given to the fields and the frame; stays n
 HWND hwnd_cx1 = nullptr;           // frame of the confirm option
 HWND hd_modify = nullptr;          // the confirm option
 HWND hd_modify01 = nullptr;        // the " finished " label
+HWND focus_kept = nullptr;         // the control to focus when the window is active again
 HDC hdc = nullptr;
 PAINTSTRUCT ps;
 RECT rc;
@@ -38,8 +39,10 @@ struct control_layout {
 };
 
 constexpr control_layout frame_layout{"STATIC", "", SS_BLACKFRAME, 420, 275, 250, 60, 0, false};
-constexpr control_layout option_layout{"button", " ", BS_AUTORADIOBUTTON, 425, 285, 15, 15,
-                                       1,        true};
+// "choosing", the field and the option take the focus by Tab, in that
+// order (their creation order); the frame and the label do not.
+constexpr control_layout option_layout{
+    "button", " ", BS_AUTORADIOBUTTON | WS_TABSTOP, 425, 285, 15, 15, 1, true};
 constexpr control_layout label_layout{"STATIC", " finished ", 0, 425, 300, 200, 25, 1, true};
 
 HWND create_control(const control_layout& c, const char* text, int x, int y) {
@@ -62,8 +65,9 @@ void create_confirm_option() {
 
 // Row k lies in column k / 10 and line k % 10.
 void create_row(int k) {
-    constexpr control_layout button{"button", nullptr, BS_PUSHBUTTON, 20, 50, 100, 20, 1, true};
-    constexpr control_layout field{"Edit", "", WS_BORDER, 140, 50, 100, 20, 0, false};
+    constexpr control_layout button{"button", nullptr, BS_PUSHBUTTON | WS_TABSTOP, 20, 50, 100, 20,
+                                    1,        true};
+    constexpr control_layout field{"Edit", "", WS_BORDER | WS_TABSTOP, 140, 50, 100, 20, 0, false};
     const int column = k / 10;
     const int line = k % 10;
     hwnd_command[k] =
@@ -95,13 +99,27 @@ void on_row_button(int k) {
     SetWindowTextA(hwnddisplay[k], command_content[k].data());
 }
 
-// A click on the confirm option: ask, then launch and quit on Yes, or give
-// the user a fresh, unchecked option.
+// Row 0's entry field, or null while the form is not built yet (the window
+// is shown, and activated, before its controls exist).
+HWND first_field() {
+    return hwnddisplay.empty() ? nullptr : hwnddisplay[0];
+}
+
+// The focus goes to the field with its text selected, so that what the user
+// types next replaces it.
+void focus_field() {
+    focus_kept = first_field();
+    SetFocus(focus_kept);
+    SendMessageA(focus_kept, EM_SETSEL, 0, -1);
+}
+
+// A click on the confirm option: ask, then launch and quit on Yes; when the
+// answer is not Yes or the program did not start (the user was told why),
+// give the user a fresh, unchecked option and the field again.
 void on_confirm_option() {
     const int answer = ask_right();
     CloseWindow(hd_modify);
-    if (answer == IDYES) {
-        bye_bye();
+    if (answer == IDYES && bye_bye() == 0) {
         PostQuitMessage(0);
         return;
     }
@@ -113,6 +131,7 @@ void on_confirm_option() {
             DestroyWindow(old);
     }
     create_confirm_option();
+    focus_field();
 }
 
 void on_command(WPARAM wParam, LPARAM lParam) {
@@ -122,6 +141,36 @@ void on_command(WPARAM wParam, LPARAM lParam) {
     }
     if (is_click_on(wParam, lParam, hd_modify))
         on_confirm_option();
+}
+
+// As in a dialog, the focused control is kept while the window is inactive
+// and gets the focus back when the window is activated again (after a
+// message box, for one); the default handling would give the focus to the
+// main window itself, where typed keys reach no control. Before the form
+// exists the default handling is left to do its part.
+bool on_activate(HWND window, WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus))
+            focus_kept = focus;
+        return true;
+    }
+    HWND target = focus_kept && IsChild(window, focus_kept) ? focus_kept : first_field();
+    if (!target || HIWORD(wParam) != 0) // no form yet, or minimized
+        return false;
+    SetFocus(target);
+    return true;
+}
+
+// Enter in the field or on the option acts as a click on the option. The
+// keyboard navigation would instead send a command of id 1 for the first
+// child of that id, "choosing".
+bool on_enter_key(const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN || !hd_modify ||
+        (message.hwnd != first_field() && message.hwnd != hd_modify))
+        return false;
+    SendMessageA(hd_modify, BM_CLICK, 0, 0);
+    return true;
 }
 
 void on_close() {
@@ -172,6 +221,10 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_CLOSE:
         on_close();
         return 0;
+    case WM_ACTIVATE:
+        if (on_activate(window, wParam))
+            return 0;
+        return DefWindowProcA(window, message, wParam, lParam);
     case WM_COMMAND:
         on_command(wParam, lParam);
         return 0;
@@ -233,9 +286,15 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     read_data();
     // The window may have painted before the text was loaded: show it now.
     InvalidateRect(hwnd, nullptr, TRUE);
+    // The window was activated before its controls existed: typed keys go to
+    // the field from the start.
+    focus_field();
 
+    // Tab, Shift+Tab and Space among the controls, as in a dialog.
     MSG message = {};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (on_enter_key(message) || IsDialogMessageA(hwnd, &message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

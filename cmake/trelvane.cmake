@@ -77,3 +77,6 @@ function(trel_windows_program target)
   add_test(NAME imports.${target}
     COMMAND ${CMAKE_SOURCE_DIR}/tests/build/check_imports.sh $<TARGET_FILE:${target}>)
 endfunction()
+
+# Reproducible Windows builds: time stamps and paths.
+include(${CMAKE_CURRENT_LIST_DIR}/reproducible.cmake)

@@ -1,6 +1,6 @@
 // file_picker: shows the Open dialog and hands the chosen path on through
-// C:\trelvane\tep\zzz0000quib.txt. Takes no arguments; a run without a file
-// failure prints nothing and ends with status 0.
+// C:\trelvane\tep\zzz0000quib.txt. Takes no arguments; a run that hands the
+// path on, or a cancel, prints nothing and ends with status 0.
 #include "pick_file.h"
 
 #include <windows.h>

@@ -1,5 +1,7 @@
 #include "handoff.h"
 
+#include "ansi_path.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -61,8 +63,10 @@ error_report format_error_report(int code, std::uintptr_t location,
     return report;
 }
 
-int write_handoff(const char* path_buffer, std::size_t buffer_size, handoff_files& files) {
-    const handoff_line line = build_handoff_line(path_buffer, buffer_size);
+int write_handoff(const wchar_t* path_buffer, std::size_t buffer_size, ansi_code_page& code_page,
+                  handoff_files& files) {
+    const ansi_path path = choose_ansi_path(path_buffer, buffer_size, code_page);
+    const handoff_line line = build_handoff_line(path.bytes.data(), path.bytes.size());
 
     const std::uint32_t open_error = files.open(handoff_path);
     if (open_error != 0) {
@@ -77,5 +81,10 @@ int write_handoff(const char* path_buffer, std::size_t buffer_size, handoff_file
     }
 
     files.close();
+
+    if (path.form == ansi_path_form::none) {
+        files.fail(failure_no_ansi_form);
+        return failure_no_ansi_form;
+    }
     return 0;
 }

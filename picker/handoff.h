@@ -1,7 +1,8 @@
 // The hand-off file of file_picker: the line it holds, the failure codes of
 // the writes, the error report, and the write sequence itself. Portable: the
-// file operations come in through handoff_files, so the sequence runs
-// against the Win32 calls or against a test double.
+// file operations come in through handoff_files and the path's conversion
+// through ansi_code_page, so the sequence runs against the Win32 calls or
+// against test doubles.
 #pragma once
 
 #include <array>
@@ -11,8 +12,9 @@
 // Where the chosen path is handed on.
 inline constexpr const char handoff_path[] = "C:\\trelvane\\tep\\zzz0000quib.txt";
 
-// The path buffer: 261 bytes. The dialog is granted the first 260 (path and
-// NUL); the last byte is never written, so a path has at most 259 bytes.
+// The path buffer: 261 characters. The dialog is granted the first 260 (path
+// and NUL); the last is never written. A handed-on path has at most 259
+// bytes.
 inline constexpr std::size_t path_buffer_size = 261;
 inline constexpr std::size_t dialog_path_room = 260;
 inline constexpr std::size_t path_max = dialog_path_room - 1;
@@ -69,17 +71,23 @@ struct handoff_files {
     virtual bool write(const char* bytes, std::size_t count) = 0;
     // Closes the file; whether that succeeded is not asked.
     virtual void close() = 0;
-    // A failed I/O check: reports the failure and ends the program. Each
-    // check calls it from its own place, so the place identifies the check.
+    // A failed check: reports the failure and ends the program. Each check
+    // calls it from its own place, so the place identifies the check.
     virtual void fail(int code) = 0;
 
   protected:
     ~handoff_files() = default;
 };
 
-// Writes the hand-off file from the path buffer: open, check, write the
-// whole line at once, check, close. Returns 0, or the failure code after a
-// failed check (fail does not return in the program; a test double's does).
-// The file is not closed after a failed check: the system releases it. The
-// write is not buffered, so nothing can fail at the close.
-int write_handoff(const char* path_buffer, std::size_t buffer_size, handoff_files& files);
+struct ansi_code_page;
+
+// Writes the hand-off file from the wide path buffer: the line of the
+// path's ANSI bytes (see choose_ansi_path; CR LF alone when there are none),
+// open, check, write the whole line at once, check, close; then a check that
+// the path was handed on, failing with failure_no_ansi_form when it was not.
+// Returns 0, or the failure code after a failed check (fail does not return
+// in the program; a test double's does). The file is not closed after a
+// failed check: the system releases it. The write is not buffered, so
+// nothing can fail at the close.
+int write_handoff(const wchar_t* path_buffer, std::size_t buffer_size, ansi_code_page& code_page,
+                  handoff_files& files);

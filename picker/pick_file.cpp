@@ -1,5 +1,7 @@
 #include "pick_file.h"
 
+#include "ansi_path.h"
+
 #include <windows.h>
 #include <commdlg.h>
 
@@ -11,8 +13,8 @@ namespace {
 
 // The dialog record's size up to and including lpTemplateName: the record
 // without its last three members, which older systems do not know.
-constexpr DWORD dialog_record_size = static_cast<DWORD>(offsetof(OPENFILENAMEA, lpTemplateName) +
-                                                        sizeof(OPENFILENAMEA::lpTemplateName));
+constexpr DWORD dialog_record_size = static_cast<DWORD>(offsetof(OPENFILENAMEW, lpTemplateName) +
+                                                        sizeof(OPENFILENAMEW::lpTemplateName));
 #ifdef _WIN64
 static_assert(dialog_record_size == 136, "x86-64 dialog record: 136 bytes");
 #else
@@ -24,8 +26,8 @@ static_assert(dialog_flags == 0x80004 && OFN_FILEMUSTEXIST == 0x1000, "dialog fl
 
 // One filter: description, pattern, and the closing empty string (the
 // literal's own NUL).
-constexpr char file_filter[] = "All files (*.*)\0*.*\0";
-constexpr char no_default_extension[] = "";
+constexpr wchar_t file_filter[] = L"All files (*.*)\0*.*\0";
+constexpr wchar_t no_default_extension[] = L"";
 
 // The program's image in memory: where it starts and how long it is.
 struct image_span {
@@ -103,11 +105,44 @@ class win32_handoff_files final : public handoff_files {
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
+class win32_ansi_code_page final : public ansi_code_page {
+  public:
+    std::size_t to_ansi(const wchar_t* wide, std::size_t count, char* out, std::size_t room,
+                        bool& exact) override {
+        // A UTF-8 ANSI code page maps every character and knows neither
+        // best fit nor default characters: there only invalid UTF-16 fails.
+        const bool utf8 = GetACP() == CP_UTF8;
+        const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+        BOOL used_default = FALSE;
+        BOOL* const ask_default = utf8 ? nullptr : &used_default;
+        const int wide_count = static_cast<int>(count);
+
+        // Measured first: the bytes are stored only when they fit.
+        const int needed =
+            WideCharToMultiByte(CP_ACP, flags, wide, wide_count, nullptr, 0, nullptr, ask_default);
+        if (needed > 0 && static_cast<std::size_t>(needed) <= room) {
+            used_default = FALSE;
+            if (WideCharToMultiByte(CP_ACP, flags, wide, wide_count, out, needed, nullptr,
+                                    ask_default) != needed) {
+                return 0;
+            }
+        }
+        exact = used_default == FALSE;
+        return needed > 0 ? static_cast<std::size_t>(needed) : 0;
+    }
+
+    std::size_t short_form(const wchar_t* path, wchar_t* out, std::size_t room) override {
+        // The length without the NUL when it fit, the room it needs when not.
+        const DWORD length = GetShortPathNameW(path, out, static_cast<DWORD>(room));
+        return length < room ? length : 0;
+    }
+};
+
 } // namespace
 
 void pick_file(path_buffer_type& path_buffer, bool must_exist) {
-    OPENFILENAMEA dialog{};
-    path_buffer[0] = '\0';
+    OPENFILENAMEW dialog{};
+    path_buffer[0] = L'\0';
     dialog.lStructSize = dialog_record_size;
     dialog.hwndOwner = nullptr;
     dialog.lpstrFilter = file_filter;
@@ -118,8 +153,9 @@ void pick_file(path_buffer_type& path_buffer, bool must_exist) {
 
     // A cancel or a failure of the dialog leaves the buffer empty, and the
     // empty line is written all the same.
-    GetOpenFileNameA(&dialog);
+    GetOpenFileNameW(&dialog);
 
+    win32_ansi_code_page code_page;
     win32_handoff_files files;
-    write_handoff(path_buffer.data(), path_buffer.size(), files);
+    write_handoff(path_buffer.data(), path_buffer.size(), code_page, files);
 }

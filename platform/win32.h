@@ -16,6 +16,7 @@
 
 #else
 
+#include <cstdarg>
 #include <cstdint>
 
 struct HWND__;
@@ -24,6 +25,8 @@ typedef HWND__* HWND;
 typedef HINSTANCE__* HINSTANCE;
 typedef int BOOL;
 typedef unsigned int UINT;
+typedef std::uint32_t DWORD;
+typedef const void* LPCVOID;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 
@@ -38,6 +41,8 @@ constexpr UINT MB_ICONEXCLAMATION = 0x00000030u;
 constexpr int IDOK = 1;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200u;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000u;
 
 int GetWindowTextA(HWND window, LPSTR text, int max_count);
 BOOL SetWindowTextA(HWND window, LPCSTR text);
@@ -45,5 +50,7 @@ BOOL ShowWindow(HWND window, int show_command);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                         int show_command);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id, LPSTR buffer,
+                     DWORD size, va_list* arguments);
 
 #endif

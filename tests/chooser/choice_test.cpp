@@ -136,7 +136,7 @@ TEST_F(Choice, ByeByeStartsExactlyTheChosenProgram) {
     for (const auto& model : model_table) {
         fake_win32::launches.clear();
         selectXX = model.number;
-        bye_bye();
+        EXPECT_EQ(bye_bye(), 0);
         ASSERT_EQ(fake_win32::launches.size(), 1u);
         const auto& launch = fake_win32::launches[0];
         EXPECT_EQ(launch.owner, nullptr);
@@ -152,8 +152,47 @@ TEST_F(Choice, ByeByeStartsExactlyTheChosenProgram) {
 TEST_F(Choice, ByeByeStartsNothingOutsideOneToSix) {
     for (int n : {0, 7, -1, 2147483647}) {
         selectXX = n;
-        bye_bye();
+        EXPECT_EQ(bye_bye(), -1);
         EXPECT_TRUE(fake_win32::launches.empty()) << "started something for " << n;
+    }
+    EXPECT_TRUE(fake_win32::message_boxes.empty());
+}
+
+TEST_F(Choice, FailedStartIsReportedWithTheSystemsReason) {
+    // The shell's result, and the system error it stands for (0: started).
+    const struct {
+        int shell;
+        int error;
+    } cases[] = {
+        {33, 0},    {0x7fff0000, 0}, {0, 8},     {2, 2},     {3, 3},
+        {5, 5},     {8, 8},          {11, 11},   {26, 32},   {27, 1155},
+        {28, 1156}, {29, 1156},      {30, 1156}, {31, 1155}, {32, 1157},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("shell result " + std::to_string(c.shell));
+        fake_win32::reset();
+        SetUp();
+        fake_win32::shell_result = c.shell;
+        selectXX = 3;
+        EXPECT_EQ(bye_bye(), c.error);
+        EXPECT_EQ(fake_win32::launches.size(), 1u);
+        if (c.error == 0) {
+            EXPECT_TRUE(fake_win32::message_boxes.empty()) << "a start was reported as failed";
+            continue;
+        }
+        ASSERT_EQ(fake_win32::message_boxes.size(), 1u);
+        const auto& box = fake_win32::message_boxes[0];
+        EXPECT_EQ(box.text, "The model program could not be started:\n"
+                            "c:\\trelvane\\program\\ROSKA_mid_17.exe\n\nreason " +
+                                std::to_string(c.error));
+        EXPECT_EQ(box.caption, " Kestrane Co., ");
+        EXPECT_EQ(box.owner, nullptr);
+        EXPECT_EQ(box.type, MB_ICONEXCLAMATION | MB_OK);
+        ASSERT_EQ(fake_win32::message_lookups.size(), 1u);
+        EXPECT_EQ(fake_win32::message_lookups[0].flags,
+                  FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS)
+            << "inserts of the system's message must not be expanded";
+        EXPECT_EQ(fake_win32::message_lookups[0].message_id, static_cast<DWORD>(c.error));
     }
 }
 

@@ -1,14 +1,20 @@
 // Drives a running model_chooser from another process in the same Wine
 // prefix, the way conformance tests drive controls: it finds the windows by
 // class and title, reads and sets texts with WM_GETTEXT and WM_SETTEXT,
-// clicks with BM_CLICK, and reads and answers the question boxes.
+// clicks with BM_CLICK, reads and answers the question boxes, and reads the
+// keyboard focus of the chooser's thread (the script types with real keys).
 //
 // Every check prints "ok: ..." or "FAIL: ...: expected ..., got ..."; the
 // exit status is 1 when any check failed. Every wait is bounded.
 //
 //   chooser_driver startup                 the window, its controls, its place
-//   chooser_driver choose TYPED SHOWN QUESTION|- yes|no
-//                                          type, tick the option, answer
+//   chooser_driver choose TYPED SHOWN QUESTION|- yes|no [REPORT]
+//                                          type, tick the option, answer; with
+//                                          REPORT the start fails and says so
+//   chooser_driver answer QUESTION yes|no  answer the question shown
+//   chooser_driver focus CONTROL FIELD all|-
+//                                          the focus is on choosing|field|option,
+//                                          the field holds FIELD (all selected)
 //   chooser_driver cut                     "choosing" keeps 98 characters
 //   chooser_driver not-clicks              commands that are no click do nothing
 //   chooser_driver close yes|no            the close question
@@ -170,29 +176,89 @@ std::string box_message(HWND box) {
     return "<no text>";
 }
 
+// Clicks the box's button "yes", "no" or "ok".
 bool answer_box(HWND box, const std::string& answer) {
-    const int id = answer == "yes" ? IDYES : IDNO;
+    const int id = answer == "yes" ? IDYES : answer == "no" ? IDNO : IDOK;
     HWND button = GetDlgItem(box, id);
-    if (!expect_true("the question has a " + answer + " button", button != nullptr))
+    if (!expect_true("the box has a " + answer + " button", button != nullptr))
         return false;
     PostMessageA(button, BM_CLICK, 0, 0);
-    return expect_true("the question went away after " + answer,
+    return expect_true("the box went away after " + answer,
                        wait_until([&] { return !IsWindow(box) || !IsWindowVisible(box); }));
 }
 
+// Waits for a box of the chooser, checks its text and caption, and answers
+// it with the named button.
+int answer_question(const std::string& question, const std::string& answer) {
+    HWND box = wait_for(question_box);
+    if (!box) {
+        fail("box " + quoted(question), "a box of the chooser", "none");
+        return 1;
+    }
+    expect_text("box text", question, box_message(box));
+    expect_text("box caption", suite_caption, text_of(box));
+    answer_box(box, answer);
+    return failures ? 1 : 0;
+}
+
+HWND find_field(HWND main) {
+    for (HWND child : children_of(main)) {
+        if (lstrcmpiA(class_of(child).c_str(), "Edit") == 0)
+            return child;
+    }
+    return nullptr;
+}
+
 // The only field of the form. The chooser builds the form after it shows
-// its window: wait for the field a while (and so for the option).
+// its window: wait for the field a while.
 HWND the_field(HWND main) {
-    HWND field = wait_for([main]() -> HWND {
-        for (HWND child : children_of(main)) {
-            if (lstrcmpiA(class_of(child).c_str(), "Edit") == 0)
-                return child;
-        }
-        return nullptr;
-    });
+    HWND field = wait_for([main] { return find_field(main); });
     if (!field)
         fail("entry field", "a child of class Edit", "none");
     return field;
+}
+
+// The control of the chooser's thread that has the keyboard focus.
+HWND focus_of(HWND main) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+HWND control_named(HWND main, const std::string& name) {
+    if (name == "field")
+        return find_field(main);
+    return name == "option" ? option_of(main) : child_of(main, "Button", name);
+}
+
+std::string name_of(HWND main, HWND control) {
+    for (const char* name : {"choosing", "field", "option"}) {
+        if (control && control == control_named(main, name))
+            return name;
+    }
+    return control == main ? "the main window" : control ? "another window" : "none";
+}
+
+// Waits (bounded: typed keys arrive a little later) until the control has
+// the focus and the field holds the text, then checks both; with "all", the
+// field's whole text is selected, so that typing replaces it.
+void expect_focus(HWND main, const std::string& name, const std::string& field_text,
+                  const std::string& selection) {
+    // Right after start the form may not be built yet.
+    HWND field = wait_for([&] { return find_field(main); });
+    wait_until(
+        [&] { return focus_of(main) == control_named(main, name) && text_of(field) == field_text; },
+        5000);
+    expect_text("the focus", name, name_of(main, focus_of(main)));
+    expect_text("the field", field_text, text_of(field));
+    if (selection == "all") {
+        DWORD_PTR range = 0;
+        SendMessageTimeoutA(field, EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, send_timeout_ms, &range);
+        expect_text("the field's selection", "0-" + std::to_string(field_text.size()),
+                    std::to_string(LOWORD(range)) + "-" + std::to_string(HIWORD(range)));
+    }
 }
 
 struct expected_control {
@@ -267,13 +333,15 @@ int startup() {
                 client.bottom);
     std::printf("x11-window %lu\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(
                                         GetPropA(main, "__wine_x11_whole_window"))));
+    expect_focus(main, "field", "", "-");
     return failures ? 1 : 0;
 }
 
 // Types into the field, ticks the option, and answers the question if one
-// comes. QUESTION "-" means that none may come.
+// comes. QUESTION "-" means that none may come. A REPORT means the model
+// program is missing: after Yes that report comes, and the chooser stays.
 int choose(const std::string& typed, const std::string& shown, const std::string& question,
-           const std::string& answer) {
+           const std::string& answer, const std::string& report = "") {
     HWND main = main_window();
     HWND field = the_field(main);
     HWND option = wait_for([main] { return option_of(main); });
@@ -307,9 +375,11 @@ int choose(const std::string& typed, const std::string& shown, const std::string
                     !IsWindowVisible(main));
         if (!answer_box(box, answer))
             return 1;
-        if (answer == "yes")
+        if (answer == "yes" && report.empty())
             return failures ? 1 : 0; // the script checks the launch and the exit
     }
+    if (!report.empty() && answer_question(report, "ok") != 0)
+        return 1;
 
     // A fresh option replaces the one that was ticked.
     HWND fresh = wait_for([&]() -> HWND {
@@ -321,6 +391,7 @@ int choose(const std::string& typed, const std::string& shown, const std::string
     expect_true("the main window is visible again", IsWindowVisible(main) != 0);
     expect_text("field after ticking", shown, text_of(field));
     check_form(main, shown);
+    expect_focus(main, "field", shown, "all");
     return failures ? 1 : 0;
 }
 
@@ -391,14 +462,7 @@ int not_clicks() {
 int close_question(const std::string& answer) {
     HWND main = main_window();
     PostMessageA(main, WM_CLOSE, 0, 0);
-    HWND box = wait_for(question_box);
-    if (!box) {
-        fail("close question", "a question box", "none");
-        return 1;
-    }
-    expect_text("close question", " The program is closed!", box_message(box));
-    expect_text("close question caption", suite_caption, text_of(box));
-    if (!answer_box(box, answer))
+    if (answer_question(" The program is closed!", answer) != 0)
         return 1;
     if (answer == "no") {
         Sleep(300);
@@ -618,8 +682,9 @@ int console_text(const char* exe, const std::string& text, bool prompt) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: chooser_driver startup | choose TYPED SHOWN QUESTION|- yes|no | "
-                 "cut | not-clicks | close yes|no | hold TITLE SECONDS | hidden TITLE | "
+                 "usage: chooser_driver startup | choose TYPED SHOWN QUESTION|- yes|no "
+                 "[REPORT] | answer QUESTION yes|no | focus CONTROL FIELD all|- | cut | "
+                 "not-clicks | close yes|no | hold TITLE SECONDS | hidden TITLE | "
                  "time-start RUNS CLASS TITLE EXE | console-text|console-prompt EXE TEXT\n");
     return 2;
 }
@@ -631,8 +696,14 @@ int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "startup" && argc == 2)
         return startup();
-    if (command == "choose" && argc == 6)
-        return choose(argv[2], argv[3], argv[4], argv[5]);
+    if (command == "choose" && (argc == 6 || argc == 7))
+        return choose(argv[2], argv[3], argv[4], argv[5], argc == 7 ? argv[6] : "");
+    if (command == "answer" && argc == 4)
+        return answer_question(argv[2], argv[3]);
+    if (command == "focus" && argc == 5) {
+        expect_focus(main_window(), argv[2], argv[3], argv[4]);
+        return failures ? 1 : 0;
+    }
     if (command == "cut" && argc == 2)
         return cut();
     if (command == "not-clicks" && argc == 2)

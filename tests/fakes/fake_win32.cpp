@@ -11,6 +11,8 @@ std::vector<std::string> events;
 std::vector<message_box_call> message_boxes;
 std::vector<shell_call> launches;
 std::deque<int> scripted_answers;
+int shell_result = 33;
+std::vector<message_lookup> message_lookups;
 
 namespace {
 struct window_record {
@@ -33,6 +35,8 @@ void reset() {
     message_boxes.clear();
     launches.clear();
     scripted_answers.clear();
+    shell_result = 33;
+    message_lookups.clear();
     windows.clear();
 }
 
@@ -107,5 +111,15 @@ HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                         int show_command) {
     launches.push_back({owner, verb ? verb : "<null>", file ? file : "", parameters != nullptr,
                         directory != nullptr, show_command});
-    return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(33));
+    return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(shell_result));
+}
+
+DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD message_id, DWORD, LPSTR buffer, DWORD size,
+                     va_list*) {
+    message_lookups.push_back({flags, message_id});
+    const std::string text = "reason " + std::to_string(message_id) + "\r\n";
+    if (size <= text.size())
+        return 0;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
 }

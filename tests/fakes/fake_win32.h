@@ -1,7 +1,8 @@
 // A recording stand-in for the Win32 operations of platform/win32.h, linked
 // by the native tests. Windows are plain records with a text and a
-// visibility; message boxes answer what the test scripted; shell launches
-// and every call that shows, hides or asks are recorded in order.
+// visibility; message boxes answer what the test scripted and shell launches
+// give the result it set; launches, system message look-ups and every call
+// that shows, hides or asks are recorded in order.
 #pragma once
 
 #include "win32.h"
@@ -28,6 +29,11 @@ struct shell_call {
     int show_command;
 };
 
+struct message_lookup {
+    DWORD flags;
+    DWORD message_id;
+};
+
 // One entry per ShowWindow or MessageBoxA call, in order, for checking
 // what the user saw when: "hide:<id>", "show:<id>", "box".
 extern std::vector<std::string> events;
@@ -35,6 +41,10 @@ extern std::vector<message_box_call> message_boxes;
 extern std::vector<shell_call> launches;
 // Answers handed out by MessageBoxA, front first; IDNO when empty.
 extern std::deque<int> scripted_answers;
+// What ShellExecuteA gives back (33, a start, unless a test sets it).
+extern int shell_result;
+// FormatMessageA calls; each gives the text "reason <id>" and a line break.
+extern std::vector<message_lookup> message_lookups;
 
 // Forgets every window and record.
 void reset();

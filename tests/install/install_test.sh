@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
 # The release packages as a user meets them. Checks the ZIP's tree and
-# contents, then, in a private Wine prefix, runs the setup program silently,
-# checks every installed file, directory, the shortcut and the uninstall
-# entry, starts both installed programs, uninstalls silently and checks that
-# exactly what the setup put there is gone. Two rounds: a machine that already
-# holds a model program and a hand-off file (they must survive), and a clean
-# machine (nothing may be left).
+# contents, the symbols archive, SHA256SUMS and the access rules of the
+# setup script, then, in a private Wine prefix, runs the setup program
+# silently, checks every installed file, directory, the shortcut and the
+# uninstall entry, that each folder and the hand-off file got its access
+# rule, starts both installed programs, upgrades, tries setup and uninstaller
+# while the chooser runs, uninstalls silently and checks that exactly what
+# the setup put there is gone. Rounds: a machine that already holds a model
+# program and hand-off files (they must survive); a clean machine (nothing
+# may be left; a report address of the shipped file_picker resolved from
+# its debug file); places that hold the wrong thing (the setup must stop).
 #
 #   install_test.sh --version V --setup setup.exe --zip trelvane.zip
-#       --check install_check.exe --chooser model_chooser.exe
-#       --text program_Main.txt --icon BB.ico [--picker file_picker.exe]
+#       --symbols trelvane-symbols.zip --stage DIR --script trelvane.nsi
+#       --check install_check.exe --text program_Main.txt --icon BB.ico
 set -euo pipefail
 
-picker=""
 while [ $# -gt 0 ]; do
   case $1 in
     --version) version=$2 ;;
     --setup) setup=$2 ;;
     --zip) zip=$2 ;;
+    --symbols) symbols=$2 ;;
+    --stage) stage=$2 ;;
+    --script) script=$2 ;;
     --check) check=$2 ;;
-    --chooser) chooser=$2 ;;
-    --picker) picker=$2 ;;
     --text) text=$2 ;;
     --icon) icon=$2 ;;
     *) echo "install_test: unknown argument $1" >&2; exit 2 ;;
@@ -31,18 +35,23 @@ done
 fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok: $*"; }
 
-for f in "$setup" "$zip" "$check" "$chooser" "$text" "$icon" ${picker:+"$picker"}; do
+sums=$(dirname "$setup")/SHA256SUMS
+for f in "$setup" "$zip" "$symbols" "$sums" "$script" "$check" "$text" "$icon"; do
   [ -f "$f" ] || fail "expected $f: build first (cmake --build --preset windows)"
 done
 
 # What the packages hold: path in the tree, then the file it must equal.
+# The programs are the stripped ones of the staged tree.
+programs=(model_chooser)
+[ ! -f "$stage/trelvane/program/file_picker.exe" ] || programs+=(file_picker)
 shipped=(
-  "trelvane/program/model_chooser.exe|$chooser"
   "trelvane/program/program_Main.txt|$text"
   "ambrelle/program_ROSKA/BB.ico|$icon"
 )
-[ -z "$picker" ] || shipped+=("trelvane/program/file_picker.exe|$picker")
+for p in "${programs[@]}"; do shipped+=("trelvane/program/$p.exe|$stage/trelvane/program/$p.exe"); done
 dirs=(trelvane trelvane/program trelvane/tep ambrelle ambrelle/program_ROSKA)
+picker=0
+[ ${#programs[@]} -eq 1 ] || picker=1
 
 # --- The display text and the icon -----------------------------------------
 
@@ -75,7 +84,7 @@ done
 [ "$sizes" = "256 48 32 16 " ] || fail "BB.ico: expected entries 256 48 32 16, found $sizes"
 ok "BB.ico: entries $sizes, 256 as RGBA PNG"
 
-# --- The ZIP ---------------------------------------------------------------
+# --- The ZIP, the symbols archive and SHA256SUMS ----------------------------
 
 expected=$(
   for d in "${dirs[@]}"; do echo "$d/"; done
@@ -86,22 +95,62 @@ listed=$(unzip -Z1 "$zip" | sort)
   fail "ZIP: expected the entries"$'\n'"$(sort <<<"$expected")"$'\n'"found"$'\n'"$listed"
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
-unzip -q "$zip" -d "$unpacked"
+unzip -q "$zip" -d "$unpacked/zip"
 for s in "${shipped[@]}"; do
-  cmp -s "${s#*|}" "$unpacked/${s%%|*}" || fail "ZIP: ${s%%|*} differs from ${s#*|}"
+  cmp -s "${s#*|}" "$unpacked/zip/${s%%|*}" || fail "ZIP: ${s%%|*} differs from ${s#*|}"
 done
-rm -rf "$unpacked"
-trap - EXIT
 ok "ZIP: ${#shipped[@]} files, tep/ kept empty"
+
+# Each program is stripped and names its debug file, by name and CRC-32,
+# in .gnu_debuglink: the name, a NUL, padding to 4 bytes, the CRC.
+listed=$(unzip -Z1 "$symbols" | sort)
+[ "$listed" = "$(printf '%s.exe.debug\n' "${programs[@]}" | sort)" ] ||
+  fail "symbols archive: expected one .exe.debug per program, found"$'\n'"$listed"
+unzip -q "$symbols" -d "$unpacked/symbols"
+for p in "${programs[@]}"; do
+  exe=$stage/trelvane/program/$p.exe
+  x86_64-w64-mingw32-nm "$exe" 2>&1 | grep -q 'no symbols' || fail "$p.exe: expected no symbol table"
+  x86_64-w64-mingw32-objcopy --dump-section .gnu_debuglink="$unpacked/link" "$exe" "$unpacked/copy.exe" ||
+    fail "$p.exe: expected a .gnu_debuglink section"
+  name=$(tr '\0' '\n' <"$unpacked/link" | head -n 1)
+  crc=$(od -An -tx4 -j $(((${#name} + 4) / 4 * 4)) -N4 "$unpacked/link" | tr -d ' ')
+  want=$(gzip -c "$unpacked/symbols/$p.exe.debug" | tail -c 8 | od -An -tx4 -N4 | tr -d ' ')
+  [ "$name|$crc" = "$p.exe.debug|$want" ] ||
+    fail "$p.exe: expected the debug link $p.exe.debug|$want, found $name|$crc"
+done
+ok "programs stripped, each linked to its debug file in the symbols archive"
+
+(cd "$(dirname "$sums")" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the packages"
+[ "$(cut -d' ' -f3 "$sums")" = "$(basename -a "$setup" "$zip" "$symbols")" ] ||
+  fail "SHA256SUMS: expected the setup program, the ZIP and the symbols archive; it lists"$'\n'"$(cat "$sums")"
+ok "SHA256SUMS: the three packages"
 
 # --- Install, use, uninstall under Wine ------------------------------------
 
 . "$(dirname "$0")/../wine/wine_env.sh"
 wine_env_start
+trap 'wine_env_cleanup; rm -rf "$unpacked"' EXIT
 c=$DRIVE_C
 shortcut="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/trelvane analysis.lnk"
 uninstaller="$c/trelvane/program/uninstall.exe"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\trelvane'
+handoff="$c/trelvane/tep/zzz0000quib.txt"
+
+# The access rules, as the setup script writes them, parsed by the system's
+# parser and checked for what they grant; the checker refuses rules with a
+# hole.
+folder_rule=$(sed -n 's/^!define FOLDER_DACL "\(.*\)"$/\1/p' "$script")
+file_rule=$(sed -n 's/^!define HANDOFF_DACL "\(.*\)"$/\1/p' "$script")
+[ -n "$folder_rule" ] && [ -n "$file_rule" ] || fail "expected FOLDER_DACL and HANDOFF_DACL in $script"
+for kind_rule in "folder|$folder_rule" "file|$file_rule"; do
+  out=$(wine_run_bounded 30 "$check" rule "${kind_rule%%|*}" "${kind_rule#*|}" | tr -d '\r') || fail "$out"
+done
+for bad in "folder|${folder_rule/D:PAI/D:AI}" "folder|${folder_rule/FRFX;;;BU/0x1301BF;;;BU}" \
+  "file|${file_rule/FRFW;;;BU/FRFWSD;;;BU}" "file|${file_rule/(A;;FRFW;;;OW)/}"; do
+  ! wine_run_bounded 30 "$check" rule "${bad%%|*}" "${bad#*|}" >/dev/null ||
+    fail "install_check rule: expected the ${bad%%|*} rule ${bad#*|} to be refused"
+done
+ok "access rules: folders $folder_rule, hand-off file $file_rule"
 
 # Waits up to $1 seconds for every path after it to be gone.
 wait_gone() {
@@ -115,20 +164,26 @@ wait_gone() {
   return 1
 }
 
-# Runs an installed program in the background and lets install_check drive
-# it; expects exit status 0 from both.
-drive() {
-  local program=$1 action=$2 pid status
-  timeout --kill-after=5 60 wine "$program" >"$WINEPREFIX/program.out" 2>&1 &
-  pid=$!
+# Starts an installed program in the background; finish lets install_check
+# do an action and expects the program's exit status (0 unless given).
+start() {
+  timeout --kill-after=5 60 wine "$1" >"$WINEPREFIX/program.out" 2>&1 &
+  program_pid=$!
+  program=$1
+}
+finish() {
+  local action=$1 want=${2:-0} status=0
   wine_run_bounded 60 "$check" "$action" || {
-    kill "$pid" 2>/dev/null || true
+    kill "$program_pid" 2>/dev/null || true
     fail "$program: install_check $action failed"
   }
-  status=0
-  wait "$pid" || status=$?
-  [ "$status" -eq 0 ] ||
-    fail "$program: expected exit status 0, came $status; output: $(cat "$WINEPREFIX/program.out")"
+  wait "$program_pid" || status=$?
+  [ "$status" -eq "$want" ] ||
+    fail "$program: expected exit status $want, came $status; output: $(cat "$WINEPREFIX/program.out")"
+}
+drive() {
+  start "$1"
+  finish "$2" "${3:-0}"
 }
 
 # Prints the version resource of a file, without CRs.
@@ -144,14 +199,41 @@ expect_version() {
   done
 }
 
+# The paths the setup gave an access rule, in order, each with its rule:
+# from Wine's trace, each CreateFileW that opens a path as itself, followed
+# in its thread by SetSecurityInfo's NtSetSecurityObject (DACL, protected)
+# on the handle it returned, with the rule converted last in that thread.
+protected_paths() {
+  awk '
+    { tid = substr($0, 1, index($0, ":") - 1) }
+    /:ConvertStringSecurityDescriptorToSecurityDescriptorW L"/ {
+      s = $0; sub(/.*DescriptorW L"/, "", s); sub(/".*/, "", s); rule[tid] = s }
+    /:CreateFileW L".* attributes 0x2200000$/ {
+      s = $0; sub(/.*CreateFileW L"/, "", s); sub(/".*/, "", s); gsub(/\\\\/, "\\", s)
+      path[tid] = s; handle[tid] = "" }
+    /:CreateFileW returning / && path[tid] != "" && handle[tid] == "" {
+      h = tolower($NF); sub(/^0+/, "", h); handle[tid] = h }
+    /:NtSetSecurityObject / {
+      h = $2; sub(/^0x/, "", h)
+      if (path[tid] != "" && h == handle[tid] && $3 == "0x80000004") print path[tid] "|" rule[tid]
+      path[tid] = "" }' "$1"
+}
+
+# Runs the setup silently and checks what it installed; with "traced", also
+# that every folder and the hand-off file got its rule, top down.
 install_and_check() {
-  local status=0 s d
-  wine_run_bounded 120 "$setup" /S || status=$?
+  local status=0 s d log=/dev/null debug=$WINEDEBUG
+  if [ "${1:-}" = traced ]; then
+    log=$WINEPREFIX/setup-trace.log
+    debug=trace+security,trace+file,trace+ntdll
+  fi
+  WINEDEBUG=$debug wine_run_bounded 120 "$setup" /S 2>"$log" || status=$?
   [ "$status" -eq 0 ] || fail "setup /S: expected exit status 0, came $status"
   for s in "${shipped[@]}"; do
     cmp -s "${s#*|}" "$c/${s%%|*}" || fail "installed C:/${s%%|*} missing or differs from ${s#*|}"
   done
   for d in "${dirs[@]}"; do [ -d "$c/$d" ] || fail "expected the directory C:/$d"; done
+  [ -f "$handoff" ] || fail "expected the hand-off file C:/trelvane/tep/zzz0000quib.txt"
   [ -f "$uninstaller" ] || fail "expected the uninstaller C:/trelvane/program/uninstall.exe"
   [ -f "$shortcut" ] || fail "expected the Start-menu shortcut $shortcut"
   grep -aqF 'C:\trelvane\program\model_chooser.exe' "$shortcut" ||
@@ -163,7 +245,17 @@ install_and_check() {
     'UninstallString\s+REG_SZ\s+"C:\\trelvane\\program\\uninstall.exe"$'; do
     grep -qP "$want" <<<"$entry" || fail "uninstall entry: expected /$want/; it holds"$'\n'"$entry"
   done
-  ok "installed: ${#shipped[@]} files, ${#dirs[@]} directories, shortcut, uninstall entry"
+  ok "installed: ${#shipped[@]} files, ${#dirs[@]} directories, hand-off file, shortcut, uninstall entry"
+  [ "$log" != /dev/null ] || return 0
+
+  local want_rules found
+  want_rules=$(printf '%s\n' 'C:\trelvane' 'C:\trelvane\program' 'C:\trelvane\tep' 'C:\ambrelle' \
+    'C:\ambrelle\program_ROSKA' | sed "s/\$/|$folder_rule/"
+  echo "C:\\trelvane\\tep\\zzz0000quib.txt|$file_rule")
+  found=$(protected_paths "$log")
+  [ "$found" = "$want_rules" ] ||
+    fail "access rules: expected SetSecurityInfo, in order, on"$'\n'"$want_rules"$'\n'"found"$'\n'"$found"
+  ok "access rules set on the 5 folders, then the hand-off file"
 }
 
 uninstall_and_check() {
@@ -181,17 +273,29 @@ uninstall_and_check() {
     fail "uninstall: expected the entry $uninstall_key to be gone"
 }
 
-# Round 1: a model program and a hand-off file are already there.
+# Every installed file and folder with its size, time and SHA-256, the
+# shortcut and the uninstall entry.
+snapshot() {
+  (cd "$c" && find trelvane ambrelle -printf '%p %y %s %T@\n' | LC_ALL=C sort &&
+    find trelvane ambrelle -type f -exec sha256sum {} + | LC_ALL=C sort)
+  sha256sum "$shortcut"
+  timeout 30 wine reg query "$uninstall_key" 2>&1 | tr -d '\r'
+}
+
+# Round 1: a model program and hand-off files are already there.
 model="$c/trelvane/program/ROSKA_mid_15.exe"
 kept="$c/trelvane/tep/kept.txt"
 mkdir -p "$c/trelvane/program" "$c/trelvane/tep"
 printf 'a model program\r\n' >"$model"
 printf 'handed off earlier\r\n' >"$kept"
+printf 'C:\\data\\earlier.txt\r\n' >"$handoff"
 
-install_and_check
+install_and_check traced
 [ "$(cat "$model")" = $'a model program\r' ] || fail "setup: expected the model program untouched"
+cmp -s <(printf 'C:\\data\\earlier.txt\r\n') "$handoff" ||
+  fail "setup: expected the existing hand-off file to keep its line, it holds: $(od -An -c "$handoff")"
 expect_version "$c/trelvane/program/model_chooser.exe" "trelvane model chooser" model_chooser.exe
-[ -z "$picker" ] ||
+[ "$picker" = 0 ] ||
   expect_version "$c/trelvane/program/file_picker.exe" "trelvane file picker" file_picker.exe
 info=$(version_of "$setup") || fail "setup: no version resource: $info"
 grep -qxF "ProductVersion=$version" <<<"$info" || fail "setup: expected ProductVersion=$version; it holds"$'\n'"$info"
@@ -199,21 +303,87 @@ ok "version resources: $version"
 
 drive 'C:\trelvane\program\model_chooser.exe' close-chooser
 ok "installed model_chooser: window came, close answered Yes, exit 0"
-if [ -n "$picker" ]; then
+if [ "$picker" = 1 ]; then
   drive 'C:\trelvane\program\file_picker.exe' cancel-open
-  cmp -s <(printf '\r\n') "$c/trelvane/tep/zzz0000quib.txt" ||
-    fail "file_picker: expected the hand-off file to be CR LF, it holds: $(od -An -c "$c/trelvane/tep/zzz0000quib.txt")"
+  cmp -s <(printf '\r\n') "$handoff" ||
+    fail "file_picker: expected the hand-off file to be CR LF, it holds: $(od -An -c "$handoff")"
   ok "installed file_picker: cancelled, hand-off file CR LF, exit 0"
 fi
 
+# Upgrade: the setup over the installed suite writes our files anew and
+# keeps the model program and what the hand-off directory holds.
+printf 'an older chooser\r\n' >"$c/trelvane/program/model_chooser.exe"
+printf 'an older text\r\n' >"$c/trelvane/program/program_Main.txt"
+tep_before=$(cd "$c/trelvane/tep" && sha256sum -- *)
+install_and_check
+[ "$(cat "$model")" = $'a model program\r' ] || fail "upgrade: expected the model program untouched"
+[ "$(cd "$c/trelvane/tep" && sha256sum -- *)" = "$tep_before" ] ||
+  fail "upgrade: expected the files of C:/trelvane/tep untouched"
+ok "upgraded: our files written anew; the model program and the hand-off files kept"
+
+# While the chooser runs, setup and uninstaller end with status 3 and change
+# nothing. The uninstaller is run in place (_?=) so that its own status
+# comes back: started plainly, it hands over to a copy of itself at once.
+start 'C:\trelvane\program\model_chooser.exe'
+wine_run_bounded 60 "$check" wait-chooser >/dev/null || fail "model_chooser: its window did not show"
+before=$(snapshot)
+status=0
+wine_run_bounded 60 "$setup" /S || status=$?
+[ "$status" -eq 3 ] || fail "setup while the chooser runs: expected exit status 3, came $status"
+status=0
+wine_run_bounded 60 "$uninstaller" /S '_?=C:\trelvane\program' || status=$?
+[ "$status" -eq 3 ] || fail "uninstaller while the chooser runs: expected exit status 3, came $status"
+after=$(snapshot)
+[ "$after" = "$before" ] ||
+  fail "setup or uninstaller changed the installation while the chooser ran:"$'\n'"$(diff <(echo "$before") <(echo "$after"))"
+finish close-chooser
+ok "chooser running: setup and uninstaller ended with status 3, nothing changed"
+
 uninstall_and_check "$c/ambrelle"
-for f in "$model" "$kept"; do [ -f "$f" ] || fail "uninstall: expected $f to remain"; done
-[ -z "$picker" ] || [ -f "$c/trelvane/tep/zzz0000quib.txt" ] ||
-  fail "uninstall: expected the hand-off file to remain"
+for f in "$model" "$kept" "$handoff"; do [ -f "$f" ] || fail "uninstall: expected $f to remain"; done
 ok "uninstalled: ours gone; the model program and the hand-off files remain"
 
-# Round 2: a clean machine; nothing may be left.
+# Round 2: a clean machine. The hand-off file comes with CR LF alone.
 rm -rf "$c/trelvane"
 install_and_check
+cmp -s <(printf '\r\n') "$handoff" ||
+  fail "setup: expected a new hand-off file to hold CR LF alone, it holds: $(od -An -c "$handoff")"
+if [ "$picker" = 1 ]; then
+  # With no C:\trelvane\tep, file_picker reports error 3; the shipped
+  # program has no symbols, its debug file resolves the failing check.
+  rm -rf "$c/trelvane/tep"
+  drive 'C:\trelvane\program\file_picker.exe' cancel-open 3
+  offset=$(tr -d '\r' <"$WINEPREFIX/program.out" | sed -n 's/^Runtime error 3 at 0x\([0-9A-F]\{8\}\)$/\1/p')
+  [ -n "$offset" ] || fail "file_picker: expected \"Runtime error 3 at 0x........\", it printed: $(cat "$WINEPREFIX/program.out")"
+  where=$(x86_64-w64-mingw32-addr2line -f -C -e "$unpacked/symbols/file_picker.exe.debug" \
+    "$(printf '0x%x' $((0x140000000 + 0x$offset)))" | tr '\n' ' ')
+  [[ $where =~ ^write_handoff\(.*\)\ \./picker/handoff\.cpp:[0-9]+ ]] ||
+    fail "file_picker: expected report address 0x$offset to resolve into write_handoff in ./picker/handoff.cpp, came: $where"
+  ok "report address 0x$offset of the shipped file_picker: $where"
+else
+  rm -rf "$c/trelvane/tep"
+fi
 uninstall_and_check "$c/trelvane" "$c/ambrelle"
 ok "clean machine: installed and uninstalled, nothing left"
+
+# Round 3: a place holds the wrong thing. The setup stops with status 2
+# before it writes anything of ours, and leaves the other file alone.
+elsewhere="$c/elsewhere.txt"
+for case in "hand-off file with a second name" "a file where a folder must be"; do
+  rm -rf "$c/trelvane" "$c/ambrelle"
+  printf 'not ours\r\n' >"$elsewhere"
+  mkdir -p "$c/trelvane/tep"
+  case $case in
+    hand-off*) ln "$elsewhere" "$handoff" ;;
+    *) touch "$c/trelvane/program" ;;
+  esac
+  status=0
+  wine_run_bounded 60 "$setup" /S || status=$?
+  [ "$status" -eq 2 ] || fail "setup with $case: expected exit status 2, came $status"
+  for s in "${shipped[@]}"; do
+    [ ! -f "$c/${s%%|*}" ] || fail "setup with $case: expected nothing installed, found C:/${s%%|*}"
+  done
+  [ ! -e "$uninstaller" ] || fail "setup with $case: expected no uninstaller"
+  [ "$(cat "$elsewhere")" = $'not ours\r' ] || fail "setup with $case: expected C:/elsewhere.txt untouched"
+done
+ok "wrong things in place: setup stopped with status 2 before installing anything"

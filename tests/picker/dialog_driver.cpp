@@ -1,7 +1,8 @@
 // Drives the Open dialog of a running file_picker from the same Wine prefix,
 // as a user would: types a path into the file name field and confirms, or
 // cancels. Prints what it expected and what it found when something is off,
-// and exits 1 then.
+// and exits 1 then. Built with -municode: the path arrives in UTF-16, so it
+// may hold any character, and it is typed as a wide text.
 //
 //   picker_dialog_driver choose <path>   confirm <path>
 //   picker_dialog_driver cancel          cancel the dialog
@@ -13,13 +14,13 @@
 #include <dlgs.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
 
 using win32_driver::class_of;
 using win32_driver::text_of;
+using win32_driver::wide_text_of;
 
 constexpr DWORD wait_limit_ms = 30000;
 constexpr DWORD poll_ms = 50;
@@ -91,17 +92,27 @@ int fail(const char* what, HWND dialog) {
     return 1;
 }
 
-int type_path(HWND dialog, const char* path) {
+// A wide text in UTF-8, for the messages.
+std::string utf8_of(const std::wstring& text) {
+    std::string bytes(text.size() * 3, '\0');
+    const int count =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                            static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return bytes;
+}
+
+int type_path(HWND dialog, const std::wstring& path) {
     HWND field = file_name_field(dialog);
     if (field == nullptr) {
         return fail("expected a file name field in the Open dialog, found none", dialog);
     }
-    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
-    const std::string typed = text_of(field);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    const std::wstring typed = wide_text_of(field);
     if (typed != path) {
-        std::printf("dialog driver: expected the file name field to hold \"%s\" (%zu bytes), "
-                    "it holds \"%s\" (%zu bytes)\n",
-                    path, std::strlen(path), typed.c_str(), typed.size());
+        std::printf("dialog driver: expected the file name field to hold \"%s\" (%zu characters), "
+                    "it holds \"%s\" (%zu characters)\n",
+                    utf8_of(path).c_str(), path.size(), utf8_of(typed).c_str(), typed.size());
         return 1;
     }
     return 0;
@@ -114,7 +125,7 @@ void press(HWND dialog, int button) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
 }
 
-int refuse(HWND dialog, const char* path) {
+int refuse(HWND dialog, const std::wstring& path) {
     if (int failed = type_path(dialog, path)) {
         return failed;
     }
@@ -129,8 +140,8 @@ int refuse(HWND dialog, const char* path) {
          line = FindWindowExA(message, line, "Static", nullptr)) {
         GetWindowTextA(line, said, sizeof said);
     }
-    std::printf("dialog driver: the dialog refused \"%s\": \"%s\" said \"%s\"\n", path,
-                text_of(message).c_str(), said);
+    std::printf("dialog driver: the dialog refused \"%s\": \"%s\" said \"%s\"\n",
+                utf8_of(path).c_str(), text_of(message).c_str(), said);
     press(message, IDOK);
     const DWORD start = GetTickCount();
     while (IsWindow(message) && GetTickCount() - start < wait_limit_ms) {
@@ -148,10 +159,10 @@ int refuse(HWND dialog, const char* path) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    const std::string action = argc > 1 ? argv[1] : "";
-    const bool with_path = action == "choose" || action == "refuse";
-    if (!(with_path ? argc == 3 : action == "cancel" && argc == 2)) {
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring action = argc > 1 ? argv[1] : L"";
+    const bool with_path = action == L"choose" || action == L"refuse";
+    if (!(with_path ? argc == 3 : action == L"cancel" && argc == 2)) {
         std::printf("usage: picker_dialog_driver choose <path> | refuse <path> | cancel\n");
         return 2;
     }
@@ -159,11 +170,11 @@ int main(int argc, char** argv) {
     if (dialog == nullptr) {
         return fail("expected a visible Open dialog within 30 s, none came", nullptr);
     }
-    if (action == "cancel") {
+    if (action == L"cancel") {
         press(dialog, IDCANCEL);
         return 0;
     }
-    if (action == "refuse") {
+    if (action == L"refuse") {
         return refuse(dialog, argv[2]);
     }
     if (int failed = type_path(dialog, argv[2])) {

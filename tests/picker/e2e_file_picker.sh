@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end tests of file_picker under Wine and Xvfb, in one private prefix:
 # the real Open dialog, driven by picker_dialog_driver; the hand-off file's
-# exact bytes; and the error report and exit status of each file failure.
+# exact bytes, and the file its line names for names outside the ANSI code
+# page; and the error report and exit status of each failure.
 #
-#   e2e_file_picker.sh <file_picker.exe> <picker_dialog_driver.exe> <picker_file_holder.exe>
+#   e2e_file_picker.sh <file_picker.exe> <picker_dialog_driver.exe> <picker_file_helper.exe>
 set -u
 picker=$1
 driver=$2
-holder=$3
+helper=$3
 nm_tool=${NM:-x86_64-w64-mingw32-nm}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../wine/wine_env.sh"
@@ -26,25 +27,32 @@ if ! wine_env_start; then
     wine_env_start || { echo "FAIL: no Wine prefix or display"; exit 1; }
 fi
 work="$WINEPREFIX/e2e"
+picker_in_prefix=$(winepath -w "$picker")
 mkdir -p "$work"
 handoff="$DRIVE_C/trelvane/tep/zzz0000quib.txt"
 
 # Runs file_picker (with the arguments in picker_args) while the driver does
-# "$@" in its dialog. Sets picker_rc and leaves its standard output in
-# $work/$case_name.out. Both run under $run_as (empty, or a command prefix).
+# "$@" in its dialog; the helper that starts it reads its whole exit code.
+# Sets picker_rc and leaves its standard output in $work/$case_name.out.
+# Both run under $run_as (empty, or a command prefix).
 picker_args=()
 run_as=()
 run_picker() {
-    local out="$work/$case_name.out"
-    "${run_as[@]}" timeout --kill-after=5 60 wine "$picker" "${picker_args[@]}" \
-        >"$out" 2>"$work/$case_name.err" &
+    local out="$work/$case_name.out" err="$work/$case_name.err"
+    "${run_as[@]}" timeout --kill-after=5 60 wine "$helper" run 50 "$picker_in_prefix" \
+        "${picker_args[@]}" >"$out" 2>"$err" &
     local pid=$!
     if ! "${run_as[@]}" timeout --kill-after=5 40 wine "$driver" "$@" >"$work/$case_name.driver" 2>&1; then
         fail "the dialog driver failed: $(cat "$work/$case_name.driver")"
         "${run_as[@]}" timeout --kill-after=5 20 wine "$driver" cancel >/dev/null 2>&1
     fi
     wait "$pid"
-    picker_rc=$?
+    local helper_rc=$?
+    picker_rc=$(sed -n 's/^exit code \([0-9]*\)\r*$/\1/p' "$err")
+    if [ "$helper_rc" -ne 0 ] || [ -z "$picker_rc" ]; then
+        fail "the helper running file_picker ended with $helper_rc: $(cat "$err")"
+        picker_rc=-1
+    fi
     grep -h "refused" "$work/$case_name.driver"
 }
 
@@ -69,6 +77,21 @@ $(od -c "$expected" | head -20)
 it holds $(stat -c %s "$handoff") bytes:
 $(od -c "$handoff" | head -20)"
     fi
+}
+
+# The hand-off line must name the chosen file $1: opened with the ANSI file
+# functions, it reads that file. Shows the bytes handed on.
+expect_names() {
+    local file read_out="$work/$case_name.read"
+    file="$DRIVE_C/$(printf '%s' "${1#C:\\}" | tr '\\' /)"
+    if ! timeout 30 wine "$helper" read 'C:\trelvane\tep\zzz0000quib.txt' >"$read_out" \
+        2>"$read_out.err"; then
+        fail "expected the hand-off line to name a file: $(cat "$read_out.err")"
+    elif ! cmp -s "$read_out" "$file"; then
+        fail "expected the named file to hold \"$(cat "$file")\", it holds \"$(cat "$read_out")\""
+    fi
+    echo "hand-off bytes of $case_name:"
+    od -An -c "$handoff" | sed 's/^/    /'
 }
 
 # The name of the function around an image offset: the nearest text symbol
@@ -154,6 +177,36 @@ missing file refused||refuse|C:\\data\\missing.txt|\r\n
 EOF_CASES
 picker_args=()
 
+# Each file holds its own name, so what the hand-off line opens tells which
+# file it names; the look-alikes that best fit would give hold other names.
+echo "== names outside the ANSI code page"
+deep_dirs=$(printf '日/%.0s' {1..30})
+for name in 日本.txt Ωmega.txt Omega.txt Ωmega/note.txt Omega/note.txt "${deep_dirs}a.txt"; do
+    mkdir -p "$(dirname "$DRIVE_C/data/$name")"
+    printf '%s' "$name" >"$DRIVE_C/data/$name"
+done
+while IFS='|' read -r case_name path; do
+    echo "-- $case_name ($SECONDS s)"
+    printf "$older" >"$handoff"
+    run_picker choose "$path"
+    expect_rc 0
+    expect_no_output
+    expect_names "$path"
+done <<EOF_CASES
+no mapping|C:\\data\\日本.txt
+best fit would map|C:\\data\\Ωmega.txt
+best fit would map a directory|C:\\data\\Ωmega\\note.txt
+EOF_CASES
+
+# Thirty folders named by one character that has no mapping: even the short
+# form, eight characters a folder, is too long.
+case_name="no form fits"
+printf "$older" >"$handoff"
+run_picker choose "C:\\data\\${deep_dirs//\//\\}a.txt"
+expect_rc 1113
+expect_report 1113
+expect_handoff '\r\n'
+
 echo "== file failures"
 case_name="no tep directory"
 rm -rf "$DRIVE_C/trelvane/tep"
@@ -174,7 +227,7 @@ mkdir -p "$DRIVE_C/trelvane/tep"
 case_name="held open by another program"
 printf "$older" >"$handoff"
 rm -f "$DRIVE_C/holder.ready" "$DRIVE_C/holder.stop"
-timeout --kill-after=5 60 wine "$holder" 'C:\trelvane\tep\zzz0000quib.txt' 'C:\holder.ready' \
+timeout --kill-after=5 60 wine "$helper" hold 'C:\trelvane\tep\zzz0000quib.txt' 'C:\holder.ready' \
     'C:\holder.stop' 50 >"$work/holder.out" 2>&1 &
 holder_pid=$!
 for _ in $(seq 300); do [ -e "$DRIVE_C/holder.ready" ] && break; sleep 0.1; done

@@ -1,8 +1,11 @@
 #include "handoff.h"
 
+#include "ansi_path.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,46 @@ struct recording_files final : handoff_files {
     void close() override { calls.push_back("close"); }
     void fail(int code) override { calls.push_back("fail " + std::to_string(code)); }
 };
+
+// A code page of ASCII, two single-byte characters and one double-byte
+// character; anything else has no mapping. Short forms as the test sets.
+struct fake_code_page final : ansi_code_page {
+    std::map<std::wstring, std::wstring> short_forms;
+
+    std::size_t to_ansi(const wchar_t* wide, std::size_t count, char* out, std::size_t room,
+                        bool& exact) override {
+        std::string bytes;
+        for (std::size_t i = 0; i < count; ++i) {
+            const wchar_t c = wide[i];
+            bytes += c < 0x80     ? std::string(1, static_cast<char>(c))
+                     : c == L'é'  ? "\xE9"
+                     : c == L'€'  ? "\x80"
+                     : c == L'あ' ? "\x82\xA0"
+                                  : "?";
+            exact = exact && bytes.back() != '?';
+        }
+        if (bytes.size() <= room) {
+            bytes.copy(out, bytes.size());
+        }
+        return bytes.size();
+    }
+
+    std::size_t short_form(const wchar_t* path, wchar_t* out, std::size_t room) override {
+        const auto found = short_forms.find(path);
+        if (found == short_forms.end() || found->second.size() >= room) {
+            return 0;
+        }
+        found->second.copy(out, found->second.size());
+        out[found->second.size()] = L'\0';
+        return found->second.size();
+    }
+};
+
+std::vector<wchar_t> wide_buffer(const std::wstring& path) {
+    std::vector<wchar_t> buffer(path_buffer_size, L'\0');
+    path.copy(buffer.data(), path.size());
+    return buffer;
+}
 
 } // namespace
 
@@ -131,34 +174,109 @@ TEST(ErrorReport, StopsAtItsMostAddresses) {
     EXPECT_EQ(report, expected + "\r\n");
 }
 
-TEST(WriteHandoff, OpensWritesTheWholeLineAndCloses) {
-    recording_files files;
-    const char buffer[path_buffer_size] = "C:\\data\\a.txt";
-    EXPECT_EQ(write_handoff(buffer, sizeof buffer, files), 0);
-    EXPECT_EQ(files.calls, (std::vector<std::string>{"open C:\\trelvane\\tep\\zzz0000quib.txt",
-                                                     "write C:\\data\\a.txt\r\n", "close"}));
+TEST(WriteHandoff, OpensWritesTheWholeLineAndClosesThenChecksThePathWasHandedOn) {
+    const std::string open = "open C:\\trelvane\\tep\\zzz0000quib.txt";
+    struct {
+        std::wstring path;
+        int code;
+        std::vector<std::string> calls;
+    } const cases[] = {
+        {L"C:\\data\\a.txt", 0, {open, "write C:\\data\\a.txt\r\n", "close"}},
+        {L"C:\\data\\日本.txt", 1113, {open, "write \r\n", "close", "fail 1113"}},
+    };
+    for (const auto& c : cases) {
+        recording_files files;
+        fake_code_page code_page;
+        const std::vector<wchar_t> buffer = wide_buffer(c.path);
+        EXPECT_EQ(write_handoff(buffer.data(), buffer.size(), code_page, files), c.code);
+        EXPECT_EQ(files.calls, c.calls);
+    }
 }
 
 TEST(WriteHandoff, StopsAtTheFirstFailedCheckWithoutClosing) {
     const std::string open = "open C:\\trelvane\\tep\\zzz0000quib.txt";
     struct {
         const char* what;
+        std::wstring path;
         std::uint32_t open_error;
         bool write_succeeds;
         int code;
         std::vector<std::string> calls;
     } const cases[] = {
-        {"missing directory", 3, true, 3, {open, "fail 3"}},
-        {"sharing violation", 32, true, 5, {open, "fail 5"}},
-        {"write-protected medium", 19, true, 150, {open, "fail 150"}},
-        {"failed write", 0, false, 101, {open, "write \r\n", "fail 101"}},
+        {"missing directory", L"", 3, true, 3, {open, "fail 3"}},
+        {"sharing violation", L"", 32, true, 5, {open, "fail 5"}},
+        {"write-protected medium", L"", 19, true, 150, {open, "fail 150"}},
+        {"failed write", L"", 0, false, 101, {open, "write \r\n", "fail 101"}},
+        {"missing directory, no ANSI form", L"C:\\日.txt", 3, true, 3, {open, "fail 3"}},
+        {"failed write, no ANSI form",
+         L"C:\\日.txt",
+         0,
+         false,
+         101,
+         {open, "write \r\n", "fail 101"}},
     };
     for (const auto& c : cases) {
         recording_files files;
         files.open_error = c.open_error;
         files.write_succeeds = c.write_succeeds;
-        const char buffer[path_buffer_size] = "";
-        EXPECT_EQ(write_handoff(buffer, sizeof buffer, files), c.code) << c.what;
+        fake_code_page code_page;
+        const std::vector<wchar_t> buffer = wide_buffer(c.path);
+        EXPECT_EQ(write_handoff(buffer.data(), buffer.size(), code_page, files), c.code) << c.what;
         EXPECT_EQ(files.calls, c.calls) << c.what;
     }
+}
+
+TEST(AnsiPath, IsThePathWhenExactElseItsShortFormWhenExactElseNone) {
+    using form = ansi_path_form;
+    const auto ascii = [](const std::wstring& text) {
+        return std::string(text.begin(), text.end());
+    };
+    const std::wstring bytes_259 = L"C:\\" + std::wstring(path_max - 3, L'd');
+    const std::wstring double_259 = L"C:\\" + std::wstring(128, L'あ');
+    std::string double_259_bytes = "C:\\";
+    for (int i = 0; i < 128; ++i) {
+        double_259_bytes += "\x82\xA0";
+    }
+    const std::wstring short_258 = L"C:\\" + std::wstring(path_max - 4, L'S');
+    struct {
+        const char* what;
+        std::wstring path;
+        std::wstring short_path; // none when empty
+        form expected_form;
+        std::string bytes;
+    } const cases[] = {
+        {"a cancel", L"", L"", form::exact, ""},
+        {"ASCII", L"C:\\data\\a.txt", L"C:\\DATA\\A.TXT", form::exact, "C:\\data\\a.txt"},
+        {"mapped characters", L"C:\\café€.txt", L"", form::exact, "C:\\caf\xE9\x80.txt"},
+        {"259 bytes", bytes_259, L"C:\\D~1", form::exact, ascii(bytes_259)},
+        {"259 bytes in double-byte characters", double_259, L"C:\\X~1", form::exact,
+         double_259_bytes},
+        {"260 bytes", L"C:\\x" + double_259.substr(3), L"C:\\X~1", form::short_form, "C:\\X~1"},
+        {"260 bytes, no short form", L"C:\\x" + double_259.substr(3), L"", form::none, ""},
+        {"no mapping", L"C:\\日本.txt", L"C:\\__~~~2CT.TXT", form::short_form, "C:\\__~~~2CT.TXT"},
+        {"no mapping, no short form", L"C:\\日本.txt", L"", form::none, ""},
+        {"a short form with no mapping", L"C:\\日本.txt", L"C:\\日本.txt", form::none, ""},
+        {"a short form of 259 bytes", L"C:\\日", short_258 + L"S", form::short_form,
+         ascii(short_258 + L"S")},
+        {"a short form of 260 bytes", L"C:\\日", short_258 + L"SS", form::none, ""},
+        {"a short form of 259 characters, 260 bytes", L"C:\\日", short_258 + L"あ", form::none, ""},
+    };
+    for (const auto& c : cases) {
+        fake_code_page code_page;
+        if (!c.short_path.empty()) {
+            code_page.short_forms[c.path] = c.short_path;
+        }
+        const std::vector<wchar_t> buffer = wide_buffer(c.path);
+        const ansi_path path = choose_ansi_path(buffer.data(), buffer.size(), code_page);
+        EXPECT_EQ(path.form, c.expected_form) << c.what;
+        EXPECT_EQ(std::string(path.bytes.data()), c.bytes) << c.what;
+    }
+}
+
+TEST(AnsiPath, IsNoneWhenTheDialogLeftNoNulInItsPart) {
+    fake_code_page code_page;
+    std::vector<wchar_t> buffer(path_buffer_size, L'x');
+    buffer.back() = L'\0';
+    EXPECT_EQ(choose_ansi_path(buffer.data(), buffer.size(), code_page).form, ansi_path_form::none);
+    EXPECT_EQ(choose_ansi_path(buffer.data(), 3, code_page).form, ansi_path_form::none);
 }

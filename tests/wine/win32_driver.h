@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace win32_driver {
@@ -14,18 +15,29 @@ namespace win32_driver {
 inline constexpr UINT send_timeout_ms = 5000;
 
 // A window's text, asked for by message so that controls of another process
-// answer too; a hung owner gives a marker text instead of a hang.
-inline std::string text_of(HWND window) {
+// answer too; a hung owner gives a marker text instead of a hang. In ANSI
+// (char) or in UTF-16 (wchar_t), for texts outside the ANSI code page.
+template <typename Char> std::basic_string<Char> window_text(HWND window) {
+    const auto send = std::is_same_v<Char, wchar_t> ? SendMessageTimeoutW : SendMessageTimeoutA;
+    const auto marker = [](const char* text) {
+        return std::basic_string<Char>(text, text + std::char_traits<char>::length(text));
+    };
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, send_timeout_ms,
-                             &length))
-        return "<no answer to WM_GETTEXTLENGTH>";
-    std::vector<char> text(length + 1, '\0');
+    if (!send(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, send_timeout_ms, &length))
+        return marker("<no answer to WM_GETTEXTLENGTH>");
+    std::vector<Char> text(length + 1, Char());
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, send_timeout_ms, &copied))
-        return "<no answer to WM_GETTEXT>";
-    return std::string(text.data());
+    if (!send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+              SMTO_ABORTIFHUNG, send_timeout_ms, &copied))
+        return marker("<no answer to WM_GETTEXT>");
+    return std::basic_string<Char>(text.data());
+}
+
+inline std::string text_of(HWND window) {
+    return window_text<char>(window);
+}
+inline std::wstring wide_text_of(HWND window) {
+    return window_text<wchar_t>(window);
 }
 
 inline std::string class_of(HWND window) {
