@@ -24,8 +24,12 @@
 //   chooser_driver hidden TITLE            that window is hidden; closes it
 //   chooser_driver time-start RUNS CLASS TITLE EXE
 //                                          start-up time to a visible window
+//   chooser_driver console-text EXE TEXT   the console of the running EXE
+//                                          shows TEXT: prints its lines
+//   chooser_driver console-prompt EXE TEXT its cursor's line begins with TEXT
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include "win32_driver.h"
 
@@ -205,9 +209,10 @@ HWND find_field(HWND main) {
     return nullptr;
 }
 
-// The only field of the form.
+// The only field of the form. The chooser builds the form after it shows
+// its window: wait for the field a while.
 HWND the_field(HWND main) {
-    HWND field = find_field(main);
+    HWND field = wait_for([main] { return find_field(main); });
     if (!field)
         fail("entry field", "a child of class Edit", "none");
     return field;
@@ -339,7 +344,7 @@ int choose(const std::string& typed, const std::string& shown, const std::string
            const std::string& answer, const std::string& report = "") {
     HWND main = main_window();
     HWND field = the_field(main);
-    HWND option = option_of(main);
+    HWND option = wait_for([main] { return option_of(main); });
     if (!field || !expect_true("the form has its option", option != nullptr))
         return 1;
     expect_true("typing " + quoted(typed), set_text(field, typed));
@@ -598,11 +603,89 @@ int list_windows() {
     return 0;
 }
 
+// The process of the running program with this file name, or 0.
+DWORD process_named(const char* exe) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found;
+         more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, exe) == 0)
+            found = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// The console's lines from the top of its buffer down to the cursor's line,
+// without trailing blanks, and the X window that shows it; no lines when the
+// program has no console to share.
+std::vector<std::string> console_lines(DWORD process, ULONG_PTR& x11_window) {
+    std::vector<std::string> lines;
+    FreeConsole();
+    if (!AttachConsole(process))
+        return lines;
+    HANDLE screen =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (screen != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(screen, &info)) {
+        std::vector<char> row(static_cast<std::size_t>(info.dwSize.X));
+        for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+            DWORD read = 0;
+            ReadConsoleOutputCharacterA(screen, row.data(), info.dwSize.X, {0, y}, &read);
+            std::string line(row.data(), read);
+            line.erase(line.find_last_not_of(' ') + 1);
+            lines.push_back(line);
+        }
+    }
+    if (screen != INVALID_HANDLE_VALUE)
+        CloseHandle(screen);
+    x11_window =
+        reinterpret_cast<ULONG_PTR>(GetPropA(GetConsoleWindow(), "__wine_x11_whole_window"));
+    FreeConsole();
+    return lines;
+}
+
+// Waits until the console of the running EXE shows TEXT (on the cursor's
+// line, at its start, for a prompt), then prints its lines as
+// "console| ..." and the X window of the console.
+int console_text(const char* exe, const std::string& text, bool prompt) {
+    std::vector<std::string> lines;
+    ULONG_PTR x11_window = 0;
+    const bool shown =
+        win32_driver::wait_for(
+            [&]() -> HWND {
+                const DWORD process = process_named(exe);
+                lines = process ? console_lines(process, x11_window) : std::vector<std::string>{};
+                if (prompt)
+                    return !lines.empty() && lines.back().rfind(text, 0) == 0 ? GetDesktopWindow()
+                                                                              : nullptr;
+                for (const auto& line : lines) {
+                    if (line.find(text) != std::string::npos)
+                        return GetDesktopWindow();
+                }
+                return nullptr;
+            },
+            wait_ms, 200) != nullptr;
+    for (const auto& line : lines)
+        std::printf("console| %s\n", line.c_str());
+    std::printf("console-x11-window %lu\n", static_cast<unsigned long>(x11_window));
+    expect_true("the console of " + std::string(exe) + (prompt ? " asks " : " shows ") +
+                    quoted(text),
+                shown);
+    return failures ? 1 : 0;
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: chooser_driver startup | choose TYPED SHOWN QUESTION|- yes|no "
-                         "[REPORT] | answer QUESTION yes|no | focus CONTROL FIELD all|- | cut | "
-                         "not-clicks | close yes|no | hold TITLE SECONDS | hidden TITLE | "
-                         "time-start RUNS CLASS TITLE EXE\n");
+    std::fprintf(stderr,
+                 "usage: chooser_driver startup | choose TYPED SHOWN QUESTION|- yes|no "
+                 "[REPORT] | answer QUESTION yes|no | focus CONTROL FIELD all|- | cut | "
+                 "not-clicks | close yes|no | hold TITLE SECONDS | hidden TITLE | "
+                 "time-start RUNS CLASS TITLE EXE | console-text|console-prompt EXE TEXT\n");
     return 2;
 }
 
@@ -637,5 +720,9 @@ int main(int argc, char** argv) {
         return list_windows();
     if (command == "time-start" && argc == 6)
         return time_start(std::atoi(argv[2]), argv[3], argv[4], argv[5]);
+    if (command == "console-text" && argc == 4)
+        return console_text(argv[2], argv[3], false);
+    if (command == "console-prompt" && argc == 4)
+        return console_text(argv[2], argv[3], true);
     return usage();
 }
