@@ -43,25 +43,26 @@ void tidy_rows() {
 
 // Tells the user that a model program did not start, and why.
 void report_failed_start(const char* program_path, DWORD error) {
-    // The system's message for the error; its inserts (some messages hold
-    // "%1") are left as they are, as no arguments are given.
-    char reason[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reason, sizeof reason, nullptr);
     std::string text = "The model program could not be started:\n";
     text += program_path;
     text += "\n\n";
-    if (length > 0) {
-        std::string message(reason, std::min<std::size_t>(length, sizeof reason - 1));
-        message.erase(message.find_last_not_of("\r\n ") + 1);
-        text += message;
-    } else {
-        text += "System error " + std::to_string(error) + ".";
-    }
+    const std::string reason = system_message(error);
+    text += reason.empty() ? "System error " + std::to_string(error) + "." : reason;
     MessageBoxA(nullptr, text.c_str(), suite_caption, MB_ICONEXCLAMATION | MB_OK);
 }
 
 } // namespace
+
+std::string system_message(DWORD error) {
+    // Inserts (some messages hold "%1") are left as they are: no arguments
+    // are given.
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+    std::string message(text, std::min<std::size_t>(length, sizeof text - 1));
+    message.erase(message.find_last_not_of("\r\n ") + 1);
+    return message;
+}
 
 int ask_right() {
     tidy_rows();

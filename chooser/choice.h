@@ -6,6 +6,7 @@
 #include "win32.h"
 
 #include <array>
+#include <string>
 #include <vector>
 
 // Caption of every question box of the chooser, and a window title the
@@ -84,6 +85,10 @@ constexpr DWORD shell_result_error(int result) {
     }
     return static_cast<DWORD>(result);
 }
+
+// The system's message for an error, without its closing line break; empty
+// when the system has none.
+std::string system_message(DWORD error);
 
 // Starts the program of model selectXX through the shell. Returns 0 when it
 // started; when it did not, tells the user in a box (the program's path and

@@ -76,13 +76,8 @@ void say_lines(const std::vector<std::string>& lines) {
 
 // "system error N: <the system's text>", a whole sentence.
 std::string system_error(DWORD code) {
-    char text[256] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   text, sizeof text, nullptr);
-    std::string said = "system error " + std::to_string(code);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-        message.pop_back();
+    const std::string said = "system error " + std::to_string(code);
+    const std::string message = system_message(code);
     return message.empty() ? said + "." : said + ": " + message;
 }
 
