@@ -49,13 +49,22 @@ wine_env_start_xvfb() {
   export DISPLAY=":$num"
 }
 
+# Wine's own fonts (fonts-wine) lie outside the prefix, where this Wine does
+# not look by itself: names their folder in the prefix, so that captions get
+# their buttons (Marlett) and controls their usual faces.
+wine_env_use_wine_fonts() {
+  timeout 60 wine reg add 'HKCU\Software\Wine\Fonts' /v Path /t REG_SZ /d 'Z:\usr\share\wine\fonts' /f >/dev/null 2>&1
+}
+
 # Makes a fresh prefix with unmanaged windows: Wine places and draws every
-# window itself, as a Windows user would see it, with no window manager.
+# window itself, as a Windows user would see it, with no window manager,
+# and draws with Wine's own fonts.
 wine_env_make_prefix() {
   export WINEPREFIX
   WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/trel-wine.XXXXXX")
   timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wine_env: wineboot failed" >&2; return 1; }
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  wine_env_use_wine_fonts
   timeout 60 wineserver -w
   export DRIVE_C="$WINEPREFIX/drive_c"
 }
