@@ -23,8 +23,11 @@ e2e_ok() { e2e_checks=$((e2e_checks + 1)); echo "ok: $*"; }
 e2e_fail() {
   e2e_checks=$((e2e_checks + 1))
   e2e_failures=$((e2e_failures + 1))
-  echo "FAIL: $*"
+  echo "FAIL: $*" | tee -a "$e2e_failure_log"
 }
+# Every FAIL line, the driver's too, to be repeated at the end, where a
+# shortened log still shows them.
+e2e_failure_log=$(mktemp)
 
 # e2e_expect WHAT EXPECTED GOT
 e2e_expect() {
@@ -52,10 +55,11 @@ driver() {
   out=$(wine_run_bounded 90 "$DRIVE_C/chooser_driver.exe" "$@" 2>&1)
   status=$?
   printf '%s\n' "$out" | tr -d '\r' | tee -a "$e2e_driver_log"
+  printf '%s\n' "$out" | tr -d '\r' | grep '^FAIL' >>"$e2e_failure_log"
   e2e_checks=$((e2e_checks + $(printf '%s\n' "$out" | grep -c '^ok:')))
   if [ "$status" -ne 0 ]; then
     e2e_failures=$((e2e_failures + 1))
-    echo "FAIL: driver $1 exited with status $status"
+    echo "FAIL: driver $1 exited with status $status" | tee -a "$e2e_failure_log"
   fi
   return "$status"
 }
@@ -65,11 +69,13 @@ e2e_driver_log=$(mktemp)
 driver_value() { tr -d '\r' <"$e2e_driver_log" | sed -n "s/^$1 //p" | tail -1; }
 
 # chooser_start NAME [start /wait]: with "start /wait" the chooser gets a
-# console of its own, and the status is still its own.
+# console of its own, and the status is still its own. The time limit runs
+# as the background job itself, not inside a function's subshell, so that
+# chooser_pid is its process and ending that ends the chooser too.
 chooser_start() {
   local name=$1
   shift
-  wine_run_bounded 120 "$@" "$chooser_exe" >"$e2e_artifacts/chooser-$name.log" 2>&1 &
+  timeout --kill-after=5 120 wine "$@" "$chooser_exe" >"$e2e_artifacts/chooser-$name.log" 2>&1 &
   chooser_pid=$!
 }
 
@@ -83,6 +89,7 @@ chooser_expect_exit() {
   done
   if kill -0 "$chooser_pid" 2>/dev/null; then
     e2e_fail "chooser still running ${limit} s after it should have ended"
+    driver list # what it shows instead
     kill "$chooser_pid" 2>/dev/null
   fi
   wait "$chooser_pid"
@@ -131,6 +138,11 @@ e2e_finish() {
     wait "$chooser_pid" 2>/dev/null
   fi
   rm -f "$e2e_driver_log"
+  if [ -s "$e2e_failure_log" ]; then
+    echo "== the failures, in order"
+    cat "$e2e_failure_log"
+  fi
+  rm -f "$e2e_failure_log"
   echo "$((e2e_checks - e2e_failures)) passed, $e2e_failures failed"
   [ "$e2e_failures" -eq 0 ]
 }
