@@ -61,8 +61,22 @@ wine_env_use_wine_fonts() {
 # and draws with Wine's own fonts.
 wine_env_make_prefix() {
   export WINEPREFIX
-  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/trel-wine.XXXXXX")
-  timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wine_env: wineboot failed" >&2; return 1; }
+  local attempt boot_log
+  boot_log=$(mktemp)
+  # A first boot has been seen to fail at once, seldom, with no fault of
+  # ours: say what it printed and boot once more in another fresh prefix.
+  for attempt in 1 2; do
+    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/trel-wine.XXXXXX")
+    timeout 180 wineboot -i >"$boot_log" 2>&1 && break
+    echo "wine_env: wineboot failed (attempt $attempt):" >&2
+    tail -n 5 "$boot_log" >&2
+    timeout 20 wineserver -k >/dev/null 2>&1
+    timeout 20 wineserver -w >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+    WINEPREFIX=""
+  done
+  rm -f "$boot_log"
+  [ -n "$WINEPREFIX" ] || return 1
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wine_env_use_wine_fonts
   timeout 60 wineserver -w
