@@ -77,6 +77,7 @@ chooser_start() {
   shift
   timeout --kill-after=5 120 wine "$@" "$chooser_exe" >"$e2e_artifacts/chooser-$name.log" 2>&1 &
   chooser_pid=$!
+  : >"$e2e_driver_log" # values read from now on are this chooser's
 }
 
 # Waits (bounded) for the chooser to end and checks its exit status; a
