@@ -47,9 +47,15 @@ inline std::string class_of(HWND window) {
 }
 
 // A visible top-level window of the class with the exact title, or null.
+// Every match is looked at: a hidden one (a box being made or ended) may
+// come first.
 inline HWND visible_window(const char* window_class, const char* title) {
-    HWND found = FindWindowA(window_class, title);
-    return found && IsWindowVisible(found) ? found : nullptr;
+    HWND found = nullptr;
+    while ((found = FindWindowExA(nullptr, found, window_class, title)) != nullptr) {
+        if (IsWindowVisible(found))
+            return found;
+    }
+    return nullptr;
 }
 
 // Polls find() until it gives a window or limit_ms have passed (null then).
