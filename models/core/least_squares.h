@@ -1,0 +1,65 @@
+// Least squares by orthogonal factorisation, streamed: the rows of the data
+// arrive in blocks and only the triangle of a QR factorisation (a few times
+// p² numbers) is kept, so memory does not grow with the row count.
+//
+// The first pass works in double precision. When the triangle shows that
+// double precision cannot give every result to the last digits the
+// certified references demand (an ill-conditioned design: high powers,
+// near-collinear predictors), the rows are factorised again in quadruple
+// precision (113-bit significand), from a copy kept in memory for small
+// data or by reading the data again.
+#pragma once
+
+#include <Eigen/Core>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace models {
+
+// What is regressed on what. Rows arrive as [y, x1, ..., xk]: the response
+// first, then the predictor columns the user chose.
+struct design {
+    int predictors = 1;    // k, the predictor columns in a row
+    bool intercept = true; // a constant term first
+    int degree = 0;        // 0: linear in the k predictors; d >= 1: the powers 1..d of x1
+    // Coefficients of the full model: the intercept, then one per predictor
+    // or per power.
+    int terms() const { return (intercept ? 1 : 0) + (degree > 0 ? degree : predictors); }
+};
+
+// Receives a block of rows, row-major; false stops the pass.
+using row_sink = std::function<bool(const double* values, std::size_t rows)>;
+// Sends every row of the data to the sink once per call; false when the
+// pass could not be made (the caller keeps the reason).
+using row_source = std::function<bool(const row_sink& sink)>;
+
+struct least_squares_fit {
+    bool ok = false;
+    std::string error;
+    long long n = 0;                  // rows fitted
+    int rank = 0;                     // terms fitted (not aliased)
+    std::vector<double> coefficients; // per term; NaN where aliased
+    std::vector<double> std_errors;   // per term; NaN where aliased
+    std::vector<bool> aliased;        // per term
+    double rss = 0;
+    double tss = 0; // about the mean with an intercept, else about zero
+    bool extended = false;  // the quadruple-precision pass was needed
+    double condition = 0;   // of the design with unit-norm columns (double pass)
+    // The triangle of [terms | y] from the final pass, in the original order
+    // of the terms (aliased ones included): R'R = X'X. The intercept column
+    // holds ones and the other columns are the data less their first row's
+    // value when there is an intercept (shifts change no fitted quantity).
+    Eigen::MatrixXd triangle;
+};
+
+// Fits the design to the rows the source sends. The source may be called a
+// second time (a second pass) when the data were too large to keep.
+least_squares_fit fit_least_squares(const design& d, const row_source& source);
+
+// Most numbers kept in memory for a second pass; larger data are read again.
+inline constexpr std::size_t kept_values_max = std::size_t(1) << 20;
+
+} // namespace models

@@ -1,0 +1,246 @@
+// Least squares against NIST's certified linear results and against exact
+// answers computed in rational arithmetic for designs users bring.
+#include "least_squares.h"
+#include "nist_certified.h"
+
+#include <boost/multiprecision/cpp_int.hpp>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace models;
+
+namespace {
+
+// Digits of agreement with a certified value, at most 15.
+double digits(double got, double certified) {
+    if (certified == 0)
+        return std::min(15.0, -std::log10(std::fabs(got)));
+    if (got == certified)
+        return 15.0;
+    return std::min(15.0, -std::log10(std::fabs(got - certified) / std::fabs(certified)));
+}
+
+// Rows [y, x...] of a NIST data file.
+std::vector<double> read_nist(const nist_dataset& set) {
+    std::ifstream file(std::string(TREL_NIST_DIR) + "/" + set.name + ".dat");
+    std::vector<double> rows;
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        if (number < set.first_line || number > set.last_line)
+            continue;
+        std::istringstream fields(line);
+        for (int c = 0; c < set.columns; ++c) {
+            double v = 0;
+            fields >> v;
+            rows.push_back(v);
+        }
+    }
+    return rows;
+}
+
+// A source sending rows in small blocks, so that block edges are crossed.
+row_source source_of(const std::vector<double>& rows, int columns) {
+    return [&rows, columns](const row_sink& sink) {
+        const std::size_t count = rows.size() / columns;
+        for (std::size_t at = 0; at < count; at += 7) {
+            const std::size_t n = std::min<std::size_t>(7, count - at);
+            if (!sink(rows.data() + at * columns, n))
+                return false;
+        }
+        return true;
+    };
+}
+
+design nist_design(const nist_dataset& set) {
+    design d;
+    d.intercept = set.intercept;
+    d.predictors = set.columns - 1;
+    const int slopes = static_cast<int>(set.parameters.size()) - (set.intercept ? 1 : 0);
+    d.degree = set.columns == 2 && slopes > 1 ? slopes : 0;
+    return d;
+}
+
+class NistLinear : public testing::TestWithParam<nist_dataset> {};
+
+TEST_P(NistLinear, EveryResultToThirteenDigits) {
+    const nist_dataset& set = GetParam();
+    const std::vector<double> rows = read_nist(set);
+    ASSERT_EQ(rows.size(), std::size_t(set.observations * set.columns)) << set.name;
+    const least_squares_fit fit = fit_least_squares(nist_design(set), source_of(rows, set.columns));
+    ASSERT_TRUE(fit.ok) << fit.error;
+    ASSERT_EQ(fit.coefficients.size(), set.certified.size());
+    EXPECT_EQ(fit.rank, static_cast<int>(set.certified.size())) << "no term may be dropped";
+    double worst_estimate = 15, worst_sd = 15;
+    for (std::size_t j = 0; j < set.certified.size(); ++j) {
+        worst_estimate = std::min(worst_estimate, digits(fit.coefficients[j], set.certified[j]));
+        worst_sd = std::min(worst_sd, digits(fit.std_errors[j], set.certified_sd[j]));
+    }
+    const double residual_sd = std::sqrt(fit.rss / double(fit.n - fit.rank));
+    const double r2 = 1 - fit.rss / fit.tss;
+    const double sd_digits = digits(residual_sd, set.residual_sd);
+    const double r2_digits = digits(r2, set.r_squared);
+    std::printf("%-9s estimates %5.1f  sds %5.1f  residual sd %5.1f  r2 %5.1f  %s\n", set.name,
+                worst_estimate, worst_sd, sd_digits, r2_digits,
+                fit.extended ? "(quadruple pass)" : "");
+    EXPECT_GE(worst_estimate, 13.0) << set.name;
+    EXPECT_GE(worst_sd, 13.0) << set.name;
+    EXPECT_GE(sd_digits, 13.0) << set.name;
+    EXPECT_GE(r2_digits, 13.0) << set.name;
+}
+
+std::vector<nist_dataset> linear_sets() {
+    std::vector<nist_dataset> sets;
+    for (const auto& set : nist_datasets())
+        if (set.linear)
+            sets.push_back(set);
+    return sets;
+}
+
+INSTANTIATE_TEST_SUITE_P(Certified, NistLinear, testing::ValuesIn(linear_sets()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Exact least squares in rational arithmetic: the normal equations are safe
+// there, since nothing is rounded.
+using rational = boost::multiprecision::cpp_rational;
+
+std::vector<rational> exact_coefficients(const std::vector<double>& rows, int columns,
+                                         const design& d) {
+    const int terms = d.terms();
+    std::vector<std::vector<rational>> a(terms, std::vector<rational>(terms + 1));
+    for (std::size_t i = 0; i < rows.size() / columns; ++i) {
+        std::vector<rational> x;
+        if (d.intercept)
+            x.push_back(1);
+        const double* row = rows.data() + i * columns;
+        if (d.degree > 0) {
+            rational power = row[1];
+            for (int k = 1; k <= d.degree; ++k, power *= rational(row[1]))
+                x.push_back(power);
+        } else {
+            for (int c = 1; c < columns; ++c)
+                x.push_back(rational(row[c]));
+        }
+        for (int j = 0; j < terms; ++j) {
+            for (int k = 0; k < terms; ++k)
+                a[j][k] += x[j] * x[k];
+            a[j][terms] += x[j] * rational(row[0]);
+        }
+    }
+    for (int j = 0; j < terms; ++j) {
+        int pivot = j;
+        while (a[pivot][j] == 0)
+            ++pivot;
+        std::swap(a[j], a[pivot]);
+        for (int i = 0; i < terms; ++i) {
+            if (i == j || a[i][j] == 0)
+                continue;
+            const rational factor = a[i][j] / a[j][j];
+            for (int k = j; k <= terms; ++k)
+                a[i][k] -= factor * a[j][k];
+        }
+    }
+    std::vector<rational> beta;
+    for (int j = 0; j < terms; ++j)
+        beta.push_back(a[j][terms] / a[j][j]);
+    return beta;
+}
+
+struct user_case {
+    const char* name;
+    design d;
+    std::vector<double> (*make)();
+};
+
+// Noise that is the same on every run: a fixed linear congruential sequence.
+double noise(unsigned& state) {
+    state = state * 1103515245u + 12345u;
+    return ((state >> 8) % 20001) / 10000.0 - 1.0;
+}
+
+std::vector<double> timestamps() { // seconds near 1e9, spread of a day
+    std::vector<double> rows;
+    unsigned s = 7;
+    for (int i = 0; i < 60; ++i) {
+        const double t = 1.6e9 + 1437.0 * i;
+        rows.insert(rows.end(), {3.5 + 2e-5 * (t - 1.6e9) + 0.01 * noise(s), t});
+    }
+    return rows;
+}
+std::vector<double> years_seventh() { // calendar years to the 7th power
+    std::vector<double> rows;
+    unsigned s = 11;
+    for (int year = 1950; year <= 2020; ++year)
+        rows.insert(rows.end(), {100 + 0.5 * (year - 1950) + 3 * noise(s), double(year)});
+    return rows;
+}
+std::vector<double> near_collinear() { // x2 = x1 + tiny, x3 independent
+    std::vector<double> rows;
+    unsigned s = 3;
+    for (int i = 0; i < 40; ++i) {
+        const double x1 = i * 0.25, x2 = x1 + 1e-6 * noise(s), x3 = noise(s);
+        rows.insert(rows.end(), {1 + 2 * x1 - x2 + 0.5 * x3 + 0.1 * noise(s), x1, x2, x3});
+    }
+    return rows;
+}
+std::vector<double> mixed_scales() { // columns from 1e-6 to 1e6
+    std::vector<double> rows;
+    unsigned s = 5;
+    for (int i = 0; i < 50; ++i) {
+        const double a = 1e-6 * (i + noise(s)), b = 1e6 * (noise(s) + 2), c = i % 7;
+        rows.insert(rows.end(), {4e5 * a + 3e-6 * b - c + noise(s), a, b, c});
+    }
+    return rows;
+}
+
+TEST(UserDesigns, ThirteenDigitsAgainstRationalArithmetic) {
+    const user_case cases[] = {
+        {"timestamps", design{1, true, 0}, timestamps},
+        {"years^7", design{1, true, 7}, years_seventh},
+        {"near collinear", design{3, true, 0}, near_collinear},
+        {"mixed scales", design{3, true, 0}, mixed_scales},
+        {"mixed scales, no intercept", design{3, false, 0}, mixed_scales},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> rows = c.make();
+        const int columns = c.d.predictors + 1;
+        const least_squares_fit fit = fit_least_squares(c.d, source_of(rows, columns));
+        ASSERT_TRUE(fit.ok) << c.name << ": " << fit.error;
+        const std::vector<rational> exact = exact_coefficients(rows, columns, c.d);
+        for (std::size_t j = 0; j < exact.size(); ++j) {
+            const double want = static_cast<double>(exact[j]);
+            EXPECT_GE(digits(fit.coefficients[j], want), 13.0)
+                << c.name << ", term " << j << ": expected " << want << ", got "
+                << fit.coefficients[j];
+        }
+    }
+}
+
+TEST(UserDesigns, AnExactCombinationIsAliasedAndTheRestFitted) {
+    std::vector<double> rows;
+    for (int i = 0; i < 20; ++i) {
+        const double x1 = i, x2 = (i * 7) % 5;
+        rows.insert(rows.end(), {2 + 3 * x1 - x2 + (i % 3) * 0.5, x1, x2, x1 + 2 * x2});
+    }
+    const least_squares_fit fit = fit_least_squares(design{3, true, 0}, source_of(rows, 4));
+    ASSERT_TRUE(fit.ok) << fit.error;
+    EXPECT_EQ(fit.aliased, (std::vector<bool>{false, false, false, true}));
+    EXPECT_EQ(fit.rank, 3);
+    EXPECT_TRUE(std::isnan(fit.coefficients[3]));
+    EXPECT_NEAR(fit.coefficients[1], 3, 0.1);
+}
+
+TEST(UserDesigns, TooFewRowsAndOverflowAreRefused) {
+    const std::vector<double> two = {1, 1, 2, 2};
+    EXPECT_FALSE(fit_least_squares(design{1, true, 3}, source_of(two, 2)).ok);
+    const std::vector<double> huge = {1, 1e200, 2, 2e200, 3, 1e201, 4, 5e200, 5, 7e200};
+    const least_squares_fit fit = fit_least_squares(design{1, true, 2}, source_of(huge, 2));
+    EXPECT_FALSE(fit.ok);
+    EXPECT_NE(fit.error.find("too large"), std::string::npos) << fit.error;
+}
+
+} // namespace
