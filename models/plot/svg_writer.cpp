@@ -1,0 +1,290 @@
+// The SVG writer and its safe file replacement.
+
+#include "svg_writer.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+namespace models {
+
+namespace {
+
+// Windows-1252 characters of the bytes 0x80 to 0x9F (0xFFFD: none).
+constexpr char16_t cp1252_high[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Length of a well-formed UTF-8 sequence of two or more bytes at text[i],
+// or 0 when the bytes there are no UTF-8.
+std::size_t utf8_sequence(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    char32_t c = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        c = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+    const bool invalid = (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF || c == 0xFFFE || c == 0xFFFF;
+    return overlong || invalid ? 0 : length;
+}
+
+// A number for an attribute: two decimals at most, no trailing zeros.
+std::string num(double value) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    std::string s = text;
+    if (s.find('.') != std::string::npos) {
+        while (s.back() == '0')
+            s.pop_back();
+        if (s.back() == '.')
+            s.pop_back();
+    }
+    return s == "-0" ? "0" : s;
+}
+
+bool finite(plot_point p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+std::string colour(plot_color c) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.r, c.g, c.b);
+    return text;
+}
+
+void write_rect(std::string& out, const scene_rect& r) {
+    if (!finite(r.corner) || !std::isfinite(r.width) || !std::isfinite(r.height))
+        return;
+    out += "<rect x=\"" + num(r.corner.x) + "\" y=\"" + num(r.corner.y) + "\" width=\"" +
+           num(r.width) + "\" height=\"" + num(r.height) + "\" fill=\"none\" stroke=\"" +
+           colour(r.stroke) + "\" stroke-width=\"" + num(r.stroke_width) + "\"/>\n";
+}
+
+void write_line(std::string& out, const scene_line& l) {
+    if (!finite(l.from) || !finite(l.to))
+        return;
+    out += "<line x1=\"" + num(l.from.x) + "\" y1=\"" + num(l.from.y) + "\" x2=\"" + num(l.to.x) +
+           "\" y2=\"" + num(l.to.y) + "\" stroke=\"" + colour(l.color) + "\" stroke-width=\"" +
+           num(l.width) + "\"" + (l.dashed ? " stroke-dasharray=\"5 4\"" : "") + "/>\n";
+}
+
+void write_markers(std::string& out, const scene_markers& m) {
+    out += "<g fill=\"" + colour(m.fill) + "\" stroke=\"none\">\n";
+    const std::string radius = num(m.radius);
+    for (const plot_point& p : m.centres) {
+        if (finite(p))
+            out +=
+                "<circle cx=\"" + num(p.x) + "\" cy=\"" + num(p.y) + "\" r=\"" + radius + "\"/>\n";
+    }
+    out += "</g>\n";
+}
+
+void write_polyline(std::string& out, const scene_polyline& l) {
+    out += "<polyline fill=\"none\" stroke=\"" + colour(l.color) + "\" stroke-width=\"" +
+           num(l.width) + "\" stroke-linejoin=\"round\" points=\"";
+    bool first = true;
+    for (const plot_point& p : l.points) {
+        if (!finite(p))
+            continue;
+        if (!first)
+            out += ' ';
+        out += num(p.x) + "," + num(p.y);
+        first = false;
+    }
+    out += "\"/>\n";
+}
+
+void write_text(std::string& out, const scene_text& t) {
+    if (!finite(t.anchor) || t.text.empty())
+        return;
+    static const char* const anchors[] = {"start", "middle", "end"};
+    const std::string x = num(t.anchor.x);
+    const std::string y = num(t.anchor.y);
+    out += "<text x=\"" + x + "\" y=\"" + y + "\" font-size=\"" + num(t.size) +
+           "\" text-anchor=\"" + anchors[static_cast<int>(t.align)] + "\" fill=\"" +
+           colour(t.color) + "\"";
+    if (t.bold)
+        out += " font-weight=\"bold\"";
+    if (t.vertical)
+        out += " transform=\"rotate(-90 " + x + " " + y + ")\"";
+    out += ">" + xml_escape(t.text) + "</text>\n";
+}
+
+std::string system_reason(int error) {
+    const char* text = std::strerror(error);
+    return text ? text : "unknown error";
+}
+
+// Puts the finished temporary file in the target's place, replacing an
+// existing file. Empty on success, else the reason.
+std::string replace_file(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    // rename() on Windows refuses to replace an existing file.
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {};
+    const DWORD error = GetLastError();
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+    std::string reason(text, length);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                               reason.back() == ' ' || reason.back() == '.'))
+        reason.pop_back();
+    return reason.empty() ? "system error " + std::to_string(error) : reason;
+#else
+    if (std::rename(from.c_str(), to.c_str()) == 0)
+        return {};
+    return system_reason(errno);
+#endif
+}
+
+} // namespace
+
+std::string xml_escape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            if (const std::size_t length = utf8_sequence(text, i)) {
+                out.append(text, i, length);
+                i += length;
+            } else {
+                append_utf8(out, c < 0xA0 ? cp1252_high[c - 0x80] : char32_t(c));
+                ++i;
+            }
+            continue;
+        }
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        case '\t':
+            out += ' ';
+            break;
+        default:
+            if (c >= 0x20)
+                out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string svg_document(const plot_scene& scene) {
+    const std::string width = num(scene.width);
+    const std::string height = num(scene.height);
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n";
+    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + width +
+           "\" height=\"" + height + "\" viewBox=\"0 0 " + width + " " + height +
+           "\" font-family=\"Arial, Helvetica, sans-serif\">\n";
+    out += "<title>" + xml_escape(scene.title) + "</title>\n";
+    out += "<rect x=\"0\" y=\"0\" width=\"" + width + "\" height=\"" + height + "\" fill=\"" +
+           colour(scene.background) + "\"/>\n";
+    for (const scene_rect& r : scene.rects)
+        write_rect(out, r);
+    for (const scene_line& l : scene.lines)
+        write_line(out, l);
+    for (const scene_markers& m : scene.markers)
+        write_markers(out, m);
+    for (const scene_polyline& l : scene.polylines)
+        write_polyline(out, l);
+    for (const scene_text& t : scene.texts)
+        write_text(out, t);
+    out += "</svg>\n";
+    return out;
+}
+
+svg_write_result write_svg_file(const std::string& path, const plot_scene& scene) {
+    svg_write_result result;
+    if (path.empty()) {
+        result.error = "no file name for the plot";
+        return result;
+    }
+    const auto fail = [&](const std::string& reason) {
+        result.error = "cannot write " + path + ": " + reason;
+        return result;
+    };
+    const std::string document = svg_document(scene);
+    const std::string temporary = path + ".partial";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file)
+        return fail(system_reason(errno));
+    int error = 0;
+    errno = 0;
+    if (std::fwrite(document.data(), 1, document.size(), file) != document.size() ||
+        std::fflush(file) != 0)
+        error = errno ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0)
+        error = errno ? errno : EIO;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        return fail(system_reason(error));
+    }
+    const std::string reason = replace_file(temporary, path);
+    if (!reason.empty()) {
+        std::remove(temporary.c_str());
+        return fail(reason);
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace models

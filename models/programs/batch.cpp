@@ -1,0 +1,80 @@
+#include "batch.h"
+
+#include "fit_plot.h"
+#include "linear_program.h"
+#include "svg_writer.h"
+
+namespace models {
+
+namespace {
+
+default_predictors predictors_of(model_kind kind) {
+    switch (kind) {
+    case model_kind::curve_linear:
+    case model_kind::best_curve:
+    case model_kind::best_nonlinear:
+        return default_predictors::second_column;
+    default:
+        return default_predictors::all_others;
+    }
+}
+
+batch_output failed(const program_info& program, int status, const std::string& reason) {
+    batch_output result;
+    result.status = status;
+    result.err = std::string(program.program) + ": " + reason + "\n";
+    return result;
+}
+
+} // namespace
+
+model_run run_model(const program_info& program, const options& o, model_data& data) {
+    switch (program.kind) {
+    case model_kind::linear:
+    case model_kind::curve_linear:
+        return run_linear(program, o, data);
+    default: {
+        model_run run;
+        run.status = exit_not_fitted;
+        run.reason = "this model is not available yet";
+        return run;
+    }
+    }
+}
+
+batch_output run_batch(const program_info& program, const std::vector<std::string>& args,
+                       const progress_sink& progress) {
+    const parsed_options parsed = parse_options(program, args);
+    if (!parsed.ok) {
+        batch_output result = failed(program, exit_usage, parsed.error);
+        result.err += "Try " + std::string(program.program) + " --help\n";
+        return result;
+    }
+    const options& o = parsed.values;
+    if (o.help) {
+        batch_output result;
+        result.out = usage(program);
+        return result;
+    }
+    model_data data = open_model_data(o.data, o.y, o.x, predictors_of(program.kind));
+    if (data.status != exit_reported)
+        return failed(program, data.status, data.reason);
+    data.progress = progress;
+    const model_run run = run_model(program, o, data);
+    if (run.status != exit_reported)
+        return failed(program, run.status, run.reason);
+    if (!o.plot.empty()) {
+        const auto plot = plot_of(run, data);
+        if (!plot)
+            return failed(program, data.status, data.reason);
+        const svg_write_result written =
+            write_svg_file(o.plot, plot->scene(plot_default_width, plot_default_height));
+        if (!written.ok)
+            return failed(program, exit_data_unusable, written.error);
+    }
+    batch_output result;
+    result.out = o.json ? json_report(run.report) : text_report(run.report);
+    return result;
+}
+
+} // namespace models

@@ -1,0 +1,27 @@
+// A model program's batch run: the command line in, the report and the exit
+// status out. Portable: the Win32 main only passes the arguments and prints.
+#pragma once
+
+#include "model_data.h"
+#include "model_run.h"
+#include "program_options.h"
+
+#include <string>
+#include <vector>
+
+namespace models {
+
+struct batch_output {
+    int status = exit_reported;
+    std::string out; // the report (or the usage text)
+    std::string err; // one line saying why, when status is not 0
+};
+
+// Runs a model of the program's kind on the data as the options say.
+model_run run_model(const program_info& program, const options& o, model_data& data);
+
+// The whole batch run; progress is told of long reads (may be null).
+batch_output run_batch(const program_info& program, const std::vector<std::string>& args,
+                       const progress_sink& progress);
+
+} // namespace models

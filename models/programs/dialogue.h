@@ -1,0 +1,36 @@
+// A model program's console dialogue: the data file through the picker, a
+// preview, the columns, the model's own questions, the report, the plot.
+// "bye" goes back a question, "END" ends, the end of input ends. Portable:
+// the console, the picker run and the plot window come in through
+// dialogue_io, so the dialogue itself runs in the unit tests.
+#pragma once
+
+#include "data_file.h"
+#include "plot_model.h"
+#include "program_options.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace models {
+
+struct dialogue_io {
+    std::function<void(const std::string& text)> say;
+    // One typed line; false when input ended before a line end (text then
+    // holds what was typed).
+    std::function<bool(std::string& text)> ask;
+    // Lets the user choose a data file: its path, or empty with why set.
+    std::function<std::string(std::string& why)> pick_file;
+    // A fresh screen with the program's header.
+    std::function<void()> clear;
+    // Shows the plot and returns when the user closes it; may be empty.
+    std::function<void(const plot_model& plot)> show_plot;
+    // Opens a data file; a file on disk when empty.
+    std::function<std::unique_ptr<byte_source>(const std::string& path)> open;
+};
+
+// Holds the dialogue until END or the end of input.
+void hold_dialogue(const program_info& program, dialogue_io& io);
+
+} // namespace models

@@ -1,0 +1,143 @@
+#include "linear_program.h"
+
+#include "pipeline.h"
+
+#include <cmath>
+
+namespace models {
+
+namespace {
+
+std::string formula_of(const design& d, const std::vector<std::string>& terms,
+                       const std::string& response) {
+    std::string text = response + " ~ ";
+    if (!d.intercept)
+        text += "0 + ";
+    const std::size_t first = d.intercept ? 1 : 0;
+    if (terms.size() == first)
+        return text + "1";
+    for (std::size_t j = first; j < terms.size(); ++j)
+        text += (j > first ? " + " : "") + terms[j];
+    return text;
+}
+
+} // namespace
+
+design linear_design(const program_info& program, const options& o, const model_data& data) {
+    design d;
+    d.predictors = data.predictors();
+    const bool curve = program.kind == model_kind::curve_linear ||
+                       program.kind == model_kind::best_curve;
+    d.intercept = curve ? true : o.intercept;
+    d.degree = curve ? o.degree : 0;
+    return d;
+}
+
+std::vector<std::string> term_names(const design& d, const model_data& data) {
+    std::vector<std::string> names;
+    if (d.intercept)
+        names.push_back("(intercept)");
+    if (d.degree > 0) {
+        for (int k = 1; k <= d.degree; ++k)
+            names.push_back(k == 1 ? data.name(1) : data.name(1) + "^" + std::to_string(k));
+    } else {
+        for (int c = 1; c <= d.predictors; ++c)
+            names.push_back(data.name(c));
+    }
+    return names;
+}
+
+fit_report linear_report(const program_info& program, const design& d, const model_data& data,
+                         const least_squares_fit& fit) {
+    fit_report r;
+    r.program = program.program;
+    r.model = program.model;
+    describe_data(data, r);
+    const std::vector<std::string> names = term_names(d, data);
+    r.formula = formula_of(d, names, r.response);
+    r.n = fit.n;
+    r.df = fit.n - fit.rank;
+    const double df = static_cast<double>(r.df);
+    r.rss = fit.rss;
+    r.residual_sd = r.df > 0 ? std::sqrt(fit.rss / df) : NAN;
+    for (std::size_t j = 0; j < names.size(); ++j) {
+        if (fit.aliased[j]) {
+            r.aliased.push_back(names[j]);
+            continue;
+        }
+        r.estimates.push_back(make_coefficient(names[j], fit.coefficients[j], fit.std_errors[j], df));
+    }
+    // Without an intercept R² and F are measured from zero, as the
+    // references state them.
+    r.uncentred = !d.intercept;
+    const int tested = fit.rank - (d.intercept ? 1 : 0);
+    r.r_squared = fit.tss > 0 ? 1.0 - fit.rss / fit.tss : NAN;
+    r.adj_r_squared =
+        r.df > 0 ? 1.0 - (1.0 - r.r_squared) * (double(fit.n) - (d.intercept ? 1 : 0)) / df : NAN;
+    if (tested > 0 && r.df > 0) {
+        r.f_df1 = tested;
+        r.f_df2 = df;
+        r.f = ((fit.tss - fit.rss) / tested) / (fit.rss / df);
+        r.f_p = f_upper_tail(r.f, r.f_df1, r.f_df2);
+    } else {
+        r.f = r.f_df1 = r.f_df2 = r.f_p = NAN;
+    }
+    const information info = gaussian_information(fit.rss, double(fit.n), fit.rank);
+    r.log_likelihood = info.log_likelihood;
+    r.aic = info.aic;
+    r.bic = info.bic;
+    return r;
+}
+
+std::function<double(const double*)> linear_predictor(const design& d,
+                                                      const least_squares_fit& fit) {
+    std::vector<double> b = fit.coefficients;
+    for (double& v : b)
+        if (std::isnan(v))
+            v = 0; // an aliased term takes no part
+    return [d, b](const double* row) {
+        double value = 0;
+        std::size_t j = 0;
+        if (d.intercept)
+            value += b[j++];
+        if (d.degree > 0) {
+            // Horner's rule over the powers of x.
+            double poly = 0;
+            for (int k = d.degree; k >= 1; --k)
+                poly = poly * row[1] + b[j + k - 1];
+            return value + poly * row[1];
+        }
+        for (int c = 1; c <= d.predictors; ++c)
+            value += b[j++] * row[c];
+        return value;
+    };
+}
+
+model_run run_linear(const program_info& program, const options& o, model_data& data) {
+    model_run run;
+    const design d = linear_design(program, o, data);
+    if (d.degree > 0 && d.predictors != 1) {
+        run.status = exit_usage;
+        run.reason = "the curve-linear model takes one predictor; --x names " +
+                     std::to_string(d.predictors);
+        return run;
+    }
+    const least_squares_fit fit = fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
+    if (!data.counts.ok) {
+        reading_failed(data);
+        run.status = data.status;
+        run.reason = data.reason;
+        return run;
+    }
+    if (!fit.ok) {
+        const bool too_few = fit.error.rfind("too few", 0) == 0;
+        run.status = too_few ? exit_data_unusable : exit_not_fitted;
+        run.reason = fit.error;
+        return run;
+    }
+    run.report = linear_report(program, d, data, fit);
+    run.predict = linear_predictor(d, fit);
+    return run;
+}
+
+} // namespace models

@@ -1,0 +1,33 @@
+// The linear and the curve-linear model: least squares on the chosen
+// predictors, or on the powers 1..degree of one predictor.
+#pragma once
+
+#include "least_squares.h"
+#include "model_data.h"
+#include "model_run.h"
+
+#include <string>
+#include <vector>
+
+namespace models {
+
+// Fits model 1 (linear) or 3 (curve-linear) to the data as the options say.
+model_run run_linear(const program_info& program, const options& o, model_data& data);
+
+// The design the options give for the data.
+design linear_design(const program_info& program, const options& o, const model_data& data);
+
+// Names of the design's terms: "(intercept)", the predictors' column names,
+// or powers of the one predictor ("temp", "temp^2", ...).
+std::vector<std::string> term_names(const design& d, const model_data& data);
+
+// The report of a least-squares fit: coefficient table, residual SD, R²
+// (uncentred without an intercept), F, log-likelihood, AIC, BIC, aliased.
+fit_report linear_report(const program_info& program, const design& d, const model_data& data,
+                         const least_squares_fit& fit);
+
+// The fitted value of a least-squares fit at a row [y, x1..xk].
+std::function<double(const double*)> linear_predictor(const design& d,
+                                                      const least_squares_fit& fit);
+
+} // namespace models

@@ -1,0 +1,109 @@
+#include "model_data.h"
+
+#include "columns.h"
+
+#include <algorithm>
+
+namespace models {
+
+namespace {
+
+bool fail(model_data& data, int status, const std::string& reason) {
+    data.status = status;
+    data.reason = reason;
+    return false;
+}
+
+bool choose_columns(model_data& data, const std::string& y, const std::string& x,
+                    default_predictors fallback) {
+    const auto& names = data.header.names;
+    const column_choice response = resolve_column(y, names);
+    if (!response.ok)
+        return fail(data, exit_data_unusable, "--y: " + response.error);
+    data.columns = {response.index};
+    if (!x.empty()) {
+        const column_choices chosen = resolve_columns(x, names);
+        if (!chosen.ok)
+            return fail(data, exit_data_unusable, "--x: " + chosen.error);
+        for (std::size_t c : chosen.indices) {
+            if (c == response.index)
+                return fail(data, exit_data_unusable,
+                            "--x: column " + std::to_string(c + 1) + " (\"" + names[c] +
+                                "\") is the response");
+            data.columns.push_back(c);
+        }
+        return true;
+    }
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        if (c == response.index)
+            continue;
+        data.columns.push_back(c);
+        if (fallback == default_predictors::second_column)
+            break;
+    }
+    if (data.columns.size() < 2)
+        return fail(data, exit_data_unusable, "the file has no column besides the response");
+    return true;
+}
+
+} // namespace
+
+model_data open_model_data(std::unique_ptr<byte_source> source, const std::string& path,
+                           const std::string& y, const std::string& x,
+                           default_predictors fallback) {
+    model_data data;
+    data.path = path;
+    data.file = std::move(source);
+    if (!data.file->error().empty()) {
+        fail(data, exit_data_unusable, data.file->error());
+        return data;
+    }
+    data.header = read_header(*data.file);
+    if (!data.header.ok) {
+        fail(data, exit_data_unusable, path + ": " + data.header.error);
+        return data;
+    }
+    choose_columns(data, y, x, fallback);
+    return data;
+}
+
+model_data open_model_data(const std::string& path, const std::string& y, const std::string& x,
+                           default_predictors fallback) {
+    return open_model_data(std::make_unique<file_source>(path), path, y, x, fallback);
+}
+
+row_source rows_of(model_data& data) {
+    return [&data](const row_sink& sink) {
+        data.counts = scan_rows(*data.file, data.header, data.columns, sink, data.progress);
+        return data.counts.ok && !data.counts.stopped;
+    };
+}
+
+bool read_all_rows(model_data& data, std::vector<double>& rows) {
+    rows.clear();
+    const bool read = rows_of(data)([&](const double* values, std::size_t count) {
+        rows.insert(rows.end(), values, values + count * data.columns.size());
+        return true;
+    });
+    if (!read) {
+        reading_failed(data);
+        return false;
+    }
+    return true;
+}
+
+void reading_failed(model_data& data) {
+    fail(data, exit_data_unusable,
+         data.path + ": " + (data.counts.error.empty() ? "the data could not be read"
+                                                       : data.counts.error));
+}
+
+void describe_data(const model_data& data, fit_report& report) {
+    report.data_file = data.path;
+    report.rows = data.counts.rows;
+    report.used = data.counts.used;
+    report.skipped = data.counts.skipped;
+    report.response = data.name(0);
+}
+
+} // namespace models

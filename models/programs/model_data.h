@@ -1,0 +1,59 @@
+// The data a model program fits: the file, its header, the response and
+// predictor columns the user chose, and a source that streams their rows.
+#pragma once
+
+#include "data_file.h"
+#include "least_squares.h"
+#include "program_options.h"
+#include "report.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace models {
+
+// How a program picks predictors when --x is not given.
+enum class default_predictors { all_others, second_column };
+
+struct model_data {
+    int status = exit_reported; // else why the data cannot be used
+    std::string reason;
+    std::string path;
+    std::unique_ptr<byte_source> file;
+    data_header header;
+    std::vector<std::size_t> columns; // the response first, then the predictors
+    scan_counts counts;               // of the last pass over the rows
+    progress_sink progress;           // told of long reads
+
+    std::string name(std::size_t i) const { return header.names[columns[i]]; }
+    int predictors() const { return static_cast<int>(columns.size()) - 1; }
+};
+
+// Opens the file and chooses the columns: y (a name or number), x (a
+// selection or names; empty: the default). A failure sets status and reason.
+model_data open_model_data(const std::string& path, const std::string& y, const std::string& x,
+                           default_predictors fallback);
+
+// The same from a source in memory (tests).
+model_data open_model_data(std::unique_ptr<byte_source> source, const std::string& path,
+                           const std::string& y, const std::string& x,
+                           default_predictors fallback);
+
+// Streams the rows [y, x1..xk] of the chosen columns; each call reads the
+// file again from its start. A reading error is kept in data.counts.
+row_source rows_of(model_data& data);
+
+// Every value of the chosen columns in memory, row-major (the models that
+// need their rows more than once: non-linear fits, degree choice). False
+// with data.status and reason set when the data cannot be used.
+bool read_all_rows(model_data& data, std::vector<double>& rows);
+
+// After a failed pass: the status and reason the program reports.
+void reading_failed(model_data& data);
+
+// The report's data members (file, rows, used, skipped).
+void describe_data(const model_data& data, fit_report& report);
+
+} // namespace models

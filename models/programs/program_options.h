@@ -1,0 +1,68 @@
+// The model programs' table and command line. Every program takes a data
+// file and the same core options; each kind of model adds its own.
+//   PROGRAM                 the console dialogue
+//   PROGRAM DATA [options]  batch: fit, report on standard output, exit
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace models {
+
+enum class model_kind { linear, nonlinear, curve_linear, best_linear, best_nonlinear, best_curve };
+
+struct program_info {
+    int number;             // the model's number in the chooser
+    model_kind kind;
+    const char* program;    // the program's file name without .exe
+    const char* model;      // the model as the JSON report names it
+};
+
+inline constexpr program_info program_table[] = {
+    {1, model_kind::linear, "ROSKA_mid_15", "linear"},
+    {2, model_kind::nonlinear, "ROSKA_mid_16", "non-linear"},
+    {3, model_kind::curve_linear, "ROSKA_mid_17", "curve-linear"},
+    {4, model_kind::best_linear, "TARN_line_15", "best linear"},
+    {5, model_kind::best_nonlinear, "TARN_nonlinear_16", "best non-linear"},
+    {6, model_kind::best_curve, "TARN_curvelinear_17", "best curve-linear"},
+};
+
+// The program of a model number 1 to 6, or null.
+const program_info* program_numbered(int number);
+
+// Exit statuses of a batch run.
+enum exit_status : int {
+    exit_reported = 0,
+    exit_data_unusable = 1, // the file, a column, too few rows
+    exit_usage = 2,
+    exit_not_fitted = 3, // the model cannot be fitted
+};
+
+struct options {
+    std::string data;            // the data file; empty: the dialogue
+    std::string y = "1";         // --y: the response, a name or a 1-based number
+    std::string x;               // --x: the predictors (selection text or names)
+    bool intercept = true;       // --no-intercept
+    int degree = 2;              // --degree
+    int max_degree = 6;          // --max-degree
+    std::string formula;         // --formula
+    std::string start;           // --start
+    std::string criterion;       // --criterion; empty: the model's default
+    std::string plot;            // --plot FILE.svg
+    bool json = false;           // --json
+    bool help = false;           // --help
+};
+
+struct parsed_options {
+    bool ok = false;
+    std::string error; // one line: what was wrong
+    options values;
+};
+
+// Reads the arguments after the program's name.
+parsed_options parse_options(const program_info& program, const std::vector<std::string>& args);
+
+// The usage text for --help and after a usage error.
+std::string usage(const program_info& program);
+
+} // namespace models
