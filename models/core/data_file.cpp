@@ -1,0 +1,754 @@
+#include "data_file.h"
+
+#include <fast_float/fast_float.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <system_error>
+
+namespace models {
+
+// ---------------------------------------------------------------------------
+// Sources
+
+file_source::file_source(const std::string& path) : path_(path) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) {
+        error_ = "cannot open \"" + path + "\": " + std::strerror(errno);
+        return;
+    }
+    // We read in large chunks ourselves; the stream's own buffer would
+    // only add a copy.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+#ifdef _WIN32
+    if (_fseeki64(file_, 0, SEEK_END) == 0) {
+        const long long end = _ftelli64(file_);
+        size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    }
+    _fseeki64(file_, 0, SEEK_SET);
+#else
+    if (fseeko(file_, 0, SEEK_END) == 0) {
+        const off_t end = ftello(file_);
+        size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    }
+    fseeko(file_, 0, SEEK_SET);
+#endif
+}
+
+file_source::~file_source() {
+    if (file_ != nullptr)
+        std::fclose(file_);
+}
+
+std::size_t file_source::read(char* buffer, std::size_t capacity) {
+    if (file_ == nullptr)
+        return 0;
+    const std::size_t got = std::fread(buffer, 1, capacity, file_);
+    if (got == 0 && std::ferror(file_) && error_.empty())
+        error_ = "cannot read \"" + path_ + "\": " + std::strerror(errno);
+    return got;
+}
+
+bool file_source::rewind() {
+    if (file_ == nullptr)
+        return false;
+    std::clearerr(file_);
+    return std::fseek(file_, 0, SEEK_SET) == 0;
+}
+
+string_source::string_source(std::string text, std::size_t chunk)
+    : text_(std::move(text)), chunk_(chunk == 0 ? 1 : chunk) {}
+
+std::size_t string_source::read(char* buffer, std::size_t capacity) {
+    const std::size_t count = std::min({capacity, chunk_, text_.size() - position_});
+    std::memcpy(buffer, text_.data() + position_, count);
+    position_ += count;
+    return count;
+}
+
+namespace {
+
+constexpr std::size_t chunk_bytes = std::size_t{1} << 20;
+
+// ---------------------------------------------------------------------------
+// The buffer: the unfinished record carried over from the last chunk, then
+// the next chunk. Past the last byte there is always a '\n', so that scans
+// for a delimiter or a line end stop there without checking the bound; a
+// record is complete only when its '\n' lies before end(). At the end of
+// the file a missing last line end is added.
+class chunk_buffer {
+  public:
+    explicit chunk_buffer(byte_source& source) : source_(source), data_(new char[capacity]) {
+        data_[0] = '\n';
+    }
+
+    const char* begin() const { return data_.get(); }
+    const char* end() const { return data_.get() + size_; }
+    bool at_eof() const { return eof_; }
+    std::uint64_t bytes_read() const { return bytes_read_; }
+
+    // Keeps the bytes from keep on, moved to the front, and appends what the
+    // source gives. False when the file had already ended.
+    bool refill(const char* keep) {
+        const std::size_t kept = static_cast<std::size_t>(end() - keep);
+        std::memmove(data_.get(), keep, kept);
+        size_ = kept;
+        if (eof_) {
+            data_[size_] = '\n';
+            return false;
+        }
+        const std::size_t room = capacity - 2 - size_;
+        const std::size_t got = source_.read(data_.get() + size_, std::min(chunk_bytes, room));
+        if (got == 0) {
+            eof_ = true;
+            if (size_ > 0 && data_[size_ - 1] != '\n')
+                data_[size_++] = '\n';
+        }
+        size_ += got;
+        bytes_read_ += got;
+        data_[size_] = '\n';
+        return true;
+    }
+
+  private:
+    // A chunk, the longest record carried over, the added line end and the
+    // stop byte.
+    static constexpr std::size_t capacity = chunk_bytes + max_line_bytes + 2;
+    byte_source& source_;
+    std::unique_ptr<char[]> data_; // not cleared: only bytes read are looked at
+    std::size_t size_ = 0;
+    bool eof_ = false;
+    std::uint64_t bytes_read_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Texts for messages
+
+// The text as the user would see it between quotes: control bytes as
+// \xNN, cut after 40 bytes.
+std::string shown(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    const std::size_t limit = 40;
+    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 32 || c == 127) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (text.size() > limit)
+        out += "...";
+    return out + "\"";
+}
+
+const char utf16_message[] = "the file is UTF-16 text; save it as UTF-8 or ANSI";
+const char nul_message[] = "the file holds NUL bytes, so it is not a text file (or it is UTF-16 "
+                           "text); save it as UTF-8 or ANSI";
+
+std::string too_long_message(long long line) {
+    return "line " + std::to_string(line) +
+           " is longer than 1 MiB (or a quote is never closed); is this a delimited text file?";
+}
+
+std::string unclosed_quote_message(long long line) {
+    return "line " + std::to_string(line) + ": a quoted field has no closing quote";
+}
+
+bool is_line_end(const char* p) {
+    return *p == '\n' || (*p == '\r' && p[1] == '\n');
+}
+
+// The '\n' of the line end at p (which is_line_end accepts).
+const char* newline_of(const char* p) {
+    return *p == '\r' ? p + 1 : p;
+}
+
+void trim_spaces(std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        text.clear();
+        return;
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    text.erase(0, first);
+}
+
+// A quoted field's text from just past its opening quote: "" is a quote.
+// Returns the position after the closing quote, or nullptr when the field
+// runs to end (more bytes are needed). Line ends inside are kept and
+// counted.
+const char* scan_quoted(const char* q, const char* end, std::string* text, long long& newlines) {
+    for (;;) {
+        const char* quote = static_cast<const char*>(std::memchr(q, '"', end - q));
+        const char* stop = quote != nullptr ? quote : end;
+        for (const char* c = q; c < stop; ++c)
+            newlines += *c == '\n';
+        if (text != nullptr)
+            text->append(q, stop);
+        if (quote == nullptr || quote + 1 >= end)
+            return nullptr; // a closing quote or a doubled one may follow
+        if (quote[1] != '"')
+            return quote + 1;
+        if (text != nullptr)
+            *text += '"';
+        q = quote + 2;
+    }
+}
+
+enum class field_end { ok, need_more, text_after_quote };
+
+// One field from p, quoted or not. On ok, text holds its content
+// (surrounding spaces removed outside quotes) and p stands on the
+// delimiter or line end after it.
+field_end read_field(const char*& p, const char* end, char delimiter, std::string& text,
+                     long long& newlines) {
+    text.clear();
+    const char* q = p;
+    while (*q == ' ')
+        ++q;
+    if (*q == '"' && q < end) {
+        q = scan_quoted(q + 1, end, &text, newlines);
+        if (q == nullptr)
+            return field_end::need_more;
+        while (*q == ' ')
+            ++q;
+        if (q >= end)
+            return field_end::need_more;
+        p = q;
+        return *q == delimiter || is_line_end(q) ? field_end::ok : field_end::text_after_quote;
+    }
+    q = p;
+    while (*q != delimiter && *q != '\n')
+        ++q;
+    if (q >= end)
+        return field_end::need_more; // the field may go on in the next chunk
+    const char* content_end = (*q == '\n' && q > p && q[-1] == '\r') ? q - 1 : q;
+    text.assign(p, content_end);
+    trim_spaces(text);
+    p = content_end;
+    return field_end::ok;
+}
+
+// ---------------------------------------------------------------------------
+// The header
+
+// Delimiter counts in the first record from p, outside quotes; false when
+// the record does not end before end.
+bool pick_delimiter(const char* p, const char* end, char& delimiter) {
+    std::size_t commas = 0, semicolons = 0, tabs = 0;
+    bool quoted = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c == '"')
+            quoted = !quoted;
+        else if (quoted)
+            continue;
+        else if (c == '\n')
+            break;
+        commas += c == ',';
+        semicolons += c == ';';
+        tabs += c == '\t';
+    }
+    if (p >= end)
+        return false;
+    delimiter = ',';
+    if (semicolons > 0 && semicolons >= commas)
+        delimiter = ';';
+    if (tabs > 0 && tabs >= std::max(commas, semicolons))
+        delimiter = '\t';
+    return true;
+}
+
+enum class step { ok, need_more, failed };
+
+// Splits the record at p into fields; on ok, p is past its line end.
+step split_record(const char*& p, const char* end, char delimiter, std::vector<std::string>& fields,
+                  long long line, long long& newlines, std::string& error) {
+    fields.clear();
+    const char* q = p;
+    std::string text;
+    for (;;) {
+        switch (read_field(q, end, delimiter, text, newlines)) {
+        case field_end::need_more:
+            return step::need_more;
+        case field_end::text_after_quote:
+            error = "line " + std::to_string(line) + ", column " +
+                    std::to_string(fields.size() + 1) +
+                    ": text follows the closing quote of a quoted field";
+            return step::failed;
+        case field_end::ok:
+            break;
+        }
+        fields.push_back(text);
+        if (*q == delimiter) {
+            ++q;
+            continue;
+        }
+        const char* newline = newline_of(q);
+        if (newline >= end)
+            return step::need_more;
+        p = newline + 1;
+        return step::ok;
+    }
+}
+
+// Reads from the start of the source up to the end of the header record.
+// On success, p stands on the first data line, whose number is line.
+bool open_header(byte_source& source, chunk_buffer& buffer, data_header& header, const char*& p,
+                 long long& line) {
+    if (!source.rewind()) {
+        header.error =
+            source.error().empty() ? "cannot read the file from its start again" : source.error();
+        return false;
+    }
+    // Enough bytes to see a byte order mark.
+    buffer.refill(buffer.begin());
+    while (buffer.end() - buffer.begin() < 4 && !buffer.at_eof())
+        buffer.refill(buffer.begin());
+    p = buffer.begin();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+    const std::size_t size = static_cast<std::size_t>(buffer.end() - p);
+    if (size >= 2 &&
+        ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+        header.error = utf16_message;
+        return false;
+    }
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        p += 3;
+
+    line = 1;
+    long long newlines = 0;
+    for (;;) {
+        if (std::memchr(p, '\0', buffer.end() - p) != nullptr) {
+            header.error = nul_message;
+            return false;
+        }
+        while (p < buffer.end() && is_line_end(p) && newline_of(p) < buffer.end()) {
+            p = newline_of(p) + 1;
+            ++line;
+        }
+        newlines = 0;
+        const char* q = p;
+        step result = step::need_more;
+        if (q < buffer.end() && pick_delimiter(q, buffer.end(), header.delimiter))
+            result = split_record(q, buffer.end(), header.delimiter, header.names, line, newlines,
+                                  header.error);
+        if (result == step::failed)
+            return false;
+        if (result == step::ok) {
+            p = q;
+            break;
+        }
+        if (buffer.end() - p >= static_cast<std::ptrdiff_t>(max_line_bytes)) {
+            header.error = too_long_message(line);
+            return false;
+        }
+        const bool had_text = p < buffer.end();
+        if (!buffer.refill(p)) {
+            if (!source.error().empty())
+                header.error = source.error();
+            else
+                header.error = had_text ? unclosed_quote_message(line)
+                                        : "the file is empty: it has no header line";
+            return false;
+        }
+        p = buffer.begin();
+    }
+    for (const std::string& name : header.names) {
+        if (name.find('\r') != std::string::npos) {
+            header.error = "the file's lines end in CR alone; save it with CR LF or LF line ends";
+            return false;
+        }
+    }
+    header.line = line;
+    header.decimal_comma = header.delimiter == ';';
+    line += 1 + newlines;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The data rows
+
+enum class row_status { used, missing, blank, need_more, failed };
+
+class row_scanner {
+  public:
+    row_scanner(const data_header& header, const std::vector<std::size_t>& columns)
+        : header_(header), delimiter_(header.delimiter),
+          primary_(fast_float::chars_format::general, header.decimal_comma ? ',' : '.'),
+          point_(fast_float::chars_format::general, '.') {
+        for (std::size_t k = 0; k < columns.size(); ++k) {
+            if (columns[k] >= slots_.size())
+                slots_.resize(columns[k] + 1, -1);
+            slots_[columns[k]] = static_cast<int>(k);
+        }
+    }
+
+    long long line = 0;
+    std::string error;
+
+    // Reads the row at p into out (a value per selected column); on used, missing and
+    // blank, p moves past the row and line on to the next.
+    row_status read_row(const char*& p, const char* end, double* out) {
+        const char* const start = p;
+        if (is_line_end(p)) {
+            if (newline_of(p) >= end)
+                return row_status::need_more;
+            p = newline_of(p) + 1;
+            ++line;
+            return row_status::blank;
+        }
+        const char* q = p;
+        long long newlines = 0;
+        bool missing = false;
+        bool extra_text = false;
+        const std::size_t slot_count = slots_.size();
+        const char delimiter = delimiter_;
+        std::size_t field = 0;
+        for (;; ++field) {
+            const int slot = field < slot_count ? slots_[field] : -1;
+            if (slot >= 0) {
+                double value;
+                const auto parsed = fast_float::from_chars_advanced(q, end, value, primary_);
+                const char* after = parsed.ptr;
+                if (parsed.ec == std::errc() &&
+                    (*after == delimiter || *after == '\n' ||
+                     (*after == '\r' && after[1] == '\n')) &&
+                    std::isfinite(value)) {
+                    out[slot] = value;
+                    q = after;
+                } else {
+                    const row_status status =
+                        slow_field(q, end, field, out[slot], missing, newlines);
+                    if (status != row_status::used)
+                        return status;
+                }
+            } else if (*q == '"' || *q == ' ') {
+                const char* field_start = q;
+                const row_status status = skip_field(q, end, field, newlines);
+                if (status != row_status::used)
+                    return status;
+                extra_text = extra_text || (field >= header_.names.size() && q > field_start);
+            } else {
+                const char* field_start = q;
+                while (*q != delimiter && *q != '\n')
+                    ++q;
+                if (*q == '\n' && q > field_start && q[-1] == '\r')
+                    --q;
+                extra_text = extra_text || (field >= header_.names.size() && q > field_start);
+            }
+            if (*q == delimiter) {
+                ++q;
+                continue;
+            }
+            break;
+        }
+        const char* newline = newline_of(q);
+        if (newline >= end)
+            return row_status::need_more;
+        p = newline + 1;
+        const bool short_row = field + 1 < slot_count;
+        if ((short_row || missing) && is_empty_line(start, newline)) {
+            line += 1 + newlines;
+            return row_status::blank;
+        }
+        if (short_row) {
+            error = "line " + std::to_string(line) + " has " + std::to_string(field + 1) +
+                    (field == 0 ? " field" : " fields") + ", but " + column_label(slot_count - 1) +
+                    " is used";
+            return row_status::failed;
+        }
+        if (extra_text) {
+            error =
+                "line " + std::to_string(line) + " has " + std::to_string(field + 1) +
+                " fields, more than the " + std::to_string(header_.names.size()) +
+                " columns of the header" +
+                (delimiter == ',' ? " (are there decimal commas in a comma-separated file?)" : "");
+            return row_status::failed;
+        }
+        line += 1 + newlines;
+        return missing ? row_status::missing : row_status::used;
+    }
+
+  private:
+    std::string column_label(std::size_t field) const {
+        std::string label = "column " + std::to_string(field + 1);
+        if (field < header_.names.size())
+            label += " (" + shown(header_.names[field]) + ")";
+        return label;
+    }
+
+    std::string at(std::size_t field) const {
+        return "line " + std::to_string(line) + ", " + column_label(field) + ": ";
+    }
+
+    bool is_empty_line(const char* p, const char* newline) const {
+        for (; p < newline; ++p) {
+            if (*p != delimiter_ && *p != ' ' && *p != '\r')
+                return false;
+        }
+        return true;
+    }
+
+    row_status field_problem(field_end result, std::size_t field) {
+        if (result == field_end::need_more)
+            return row_status::need_more;
+        error = at(field) + "text follows the closing quote of a quoted field";
+        return row_status::failed;
+    }
+
+    row_status skip_field(const char*& q, const char* end, std::size_t field, long long& newlines) {
+        const field_end result = read_field(q, end, delimiter_, text_, newlines);
+        return result == field_end::ok ? row_status::used : field_problem(result, field);
+    }
+
+    // A used field the quick path did not take: quoted, spaced, missing,
+    // with a '+' or a decimal point, or bad.
+    row_status slow_field(const char*& q, const char* end, std::size_t field, double& value,
+                          bool& missing, long long& newlines) {
+        const field_end result = read_field(q, end, delimiter_, text_, newlines);
+        if (result != field_end::ok)
+            return field_problem(result, field);
+        if (text_.empty() || text_ == "NA" || text_ == "NaN" || text_ == ".") {
+            missing = true;
+            value = 0;
+            return row_status::used;
+        }
+        if (text_.find('\0') != std::string::npos) {
+            error = at(field) + nul_message;
+            return row_status::failed;
+        }
+        const char* first = text_.data();
+        const char* last = first + text_.size();
+        // A leading '+' is accepted, but only before a digit or a point.
+        if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
+            ++first;
+        if (!parse_whole(first, last, primary_, value) &&
+            !(header_.decimal_comma && parse_whole(first, last, point_, value))) {
+            error = at(field) + shown(text_) + " is not a number";
+            return row_status::failed;
+        }
+        if (!std::isfinite(value)) {
+            error = at(field) + shown(text_) + " is not a finite number";
+            return row_status::failed;
+        }
+        return row_status::used;
+    }
+
+    static bool parse_whole(const char* first, const char* last,
+                            const fast_float::parse_options& options, double& value) {
+        const auto parsed = fast_float::from_chars_advanced(first, last, value, options);
+        return parsed.ec == std::errc() && parsed.ptr == last;
+    }
+
+    const data_header& header_;
+    char delimiter_;
+    fast_float::parse_options primary_;
+    fast_float::parse_options point_;
+    std::vector<int> slots_; // per field: its place in a row of values, or -1
+    std::string text_;
+};
+
+std::string check_columns(const data_header& header, const std::vector<std::size_t>& columns) {
+    if (columns.empty())
+        return "no columns are selected";
+    std::vector<bool> seen(header.names.size(), false);
+    for (const std::size_t column : columns) {
+        if (column >= header.names.size())
+            return "there is no column " + std::to_string(column + 1) + "; the file has " +
+                   std::to_string(header.names.size()) + " columns";
+        if (seen[column])
+            return "column " + std::to_string(column + 1) + " is selected twice";
+        seen[column] = true;
+    }
+    return {};
+}
+
+// Calls progress at the start, then at most about four times a second.
+class progress_pacer {
+  public:
+    explicit progress_pacer(const progress_sink& sink) : sink_(sink) {}
+    void tell(std::uint64_t done, std::uint64_t total, bool always) {
+        if (!sink_)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (always || now - last_ >= std::chrono::milliseconds(250)) {
+            last_ = now;
+            sink_(done, total);
+        }
+    }
+
+  private:
+    const progress_sink& sink_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The public functions
+
+data_header read_header(byte_source& source) {
+    data_header header;
+    chunk_buffer buffer(source);
+    const char* p = nullptr;
+    long long line = 0;
+    header.ok = open_header(source, buffer, header, p, line);
+    if (!header.ok)
+        header.names.clear();
+    return header;
+}
+
+scan_counts scan_rows(byte_source& source, const data_header& header,
+                      const std::vector<std::size_t>& columns, const row_sink& sink,
+                      const progress_sink& progress) {
+    scan_counts counts;
+    counts.error = check_columns(header, columns);
+    if (!counts.error.empty())
+        return counts;
+    chunk_buffer buffer(source);
+    data_header again;
+    const char* p = nullptr;
+    long long line = 0;
+    if (!open_header(source, buffer, again, p, line)) {
+        counts.error = again.error;
+        return counts;
+    }
+    if (again.names != header.names || again.delimiter != header.delimiter) {
+        counts.error = "the file's header is not the one read before; was the file changed?";
+        return counts;
+    }
+
+    row_scanner scanner(header, columns);
+    scanner.line = line;
+    const std::size_t width = columns.size();
+    std::vector<double> block(scan_block_rows * width);
+    std::size_t filled = 0;
+    progress_pacer pacer(progress);
+    const std::uint64_t total = source.size();
+    pacer.tell(0, total, true);
+
+    auto flush = [&]() {
+        const bool more = filled == 0 || !sink || sink(block.data(), filled);
+        filled = 0;
+        return more;
+    };
+
+    for (;;) {
+        const row_status status = scanner.read_row(p, buffer.end(), block.data() + filled * width);
+        switch (status) {
+        case row_status::used:
+            ++counts.rows;
+            ++counts.used;
+            if (++filled == scan_block_rows && !flush()) {
+                counts.stopped = true;
+                counts.ok = true;
+                return counts;
+            }
+            continue;
+        case row_status::missing:
+            ++counts.rows;
+            ++counts.skipped;
+            continue;
+        case row_status::blank:
+            continue;
+        case row_status::failed:
+            counts.error = scanner.error;
+            return counts;
+        case row_status::need_more:
+            break;
+        }
+        const bool had_text = p < buffer.end();
+        if (buffer.end() - p >= static_cast<std::ptrdiff_t>(max_line_bytes)) {
+            counts.error = too_long_message(scanner.line);
+            return counts;
+        }
+        if (!buffer.refill(p)) {
+            if (had_text) {
+                counts.error = unclosed_quote_message(scanner.line);
+                return counts;
+            }
+            break;
+        }
+        if (!source.error().empty()) {
+            counts.error = source.error();
+            return counts;
+        }
+        p = buffer.begin();
+        pacer.tell(buffer.bytes_read(), total, false);
+    }
+    if (!flush()) {
+        counts.stopped = true;
+    }
+    pacer.tell(buffer.bytes_read(), total, true);
+    if (counts.rows == 0) {
+        counts.error = "the file has no data rows, only the header line";
+        return counts;
+    }
+    counts.ok = true;
+    return counts;
+}
+
+preview_lines read_preview(byte_source& source, std::size_t max_lines, std::size_t max_chars) {
+    preview_lines preview;
+    if (!source.rewind()) {
+        preview.error = source.error().empty() ? "cannot read the file" : source.error();
+        return preview;
+    }
+    std::string bytes(64 * 1024, '\0');
+    std::size_t size = 0;
+    while (size < bytes.size()) {
+        const std::size_t got = source.read(&bytes[size], bytes.size() - size);
+        if (got == 0)
+            break;
+        size += got;
+    }
+    bytes.resize(size);
+    if (!source.error().empty()) {
+        preview.error = source.error();
+        return preview;
+    }
+    if (bytes.size() >= 2 &&
+        (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0)) {
+        preview.error = utf16_message;
+        return preview;
+    }
+    std::size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    while (at < bytes.size() && preview.lines.size() < max_lines) {
+        std::size_t stop = bytes.find('\n', at);
+        const bool whole = stop != std::string::npos;
+        if (!whole)
+            stop = bytes.size();
+        std::string line = bytes.substr(at, stop - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find('\0') != std::string::npos) {
+            preview.error = nul_message;
+            preview.lines.clear();
+            return preview;
+        }
+        if (line.size() > max_chars) {
+            // Cut before a UTF-8 continuation byte, not inside a character.
+            std::size_t cut = max_chars;
+            while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+                --cut;
+            line.resize(cut);
+        }
+        preview.lines.push_back(std::move(line));
+        if (!whole)
+            break;
+        at = stop + 1;
+    }
+    preview.ok = true;
+    return preview;
+}
+
+} // namespace models

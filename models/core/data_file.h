@@ -1,0 +1,140 @@
+// Delimited text data files as users save them from spreadsheets and other
+// programs: the first line names the columns, each further line is a row.
+// Comma, semicolon or tab delimiters (found from the header line), double-
+// quoted fields, UTF-8 with or without a byte order mark, CR LF or LF line
+// ends, a decimal comma in semicolon files. Rows are streamed in blocks of
+// doubles through a fixed buffer, so memory does not grow with the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace models {
+
+// Bytes read in chunks from the start of a file or of a text in memory.
+class byte_source {
+  public:
+    virtual ~byte_source() = default;
+    // Copies up to capacity further bytes to buffer and returns how many;
+    // 0 at the end, or after a read error (then error() says which).
+    virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
+    // Starts again from the first byte; false when that fails.
+    virtual bool rewind() = 0;
+    // The total number of bytes, for progress (0 when unknown).
+    virtual std::uint64_t size() const = 0;
+    // Empty while all is well.
+    virtual const std::string& error() const = 0;
+};
+
+// A file read with std::fopen("rb") and std::fread. The path is in the
+// narrow (ANSI on Windows) encoding. After a failed open, error() is set
+// and read() returns 0.
+class file_source final : public byte_source {
+  public:
+    explicit file_source(const std::string& path);
+    ~file_source() override;
+    file_source(const file_source&) = delete;
+    file_source& operator=(const file_source&) = delete;
+
+    bool is_open() const { return file_ != nullptr; }
+    std::size_t read(char* buffer, std::size_t capacity) override;
+    bool rewind() override;
+    std::uint64_t size() const override { return size_; }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::FILE* file_ = nullptr;
+    std::uint64_t size_ = 0;
+    std::string path_;
+    std::string error_;
+};
+
+// A text in memory. Each read hands out at most chunk bytes, so tests can
+// cut the text anywhere.
+class string_source final : public byte_source {
+  public:
+    explicit string_source(std::string text, std::size_t chunk = static_cast<std::size_t>(-1));
+
+    std::size_t read(char* buffer, std::size_t capacity) override;
+    bool rewind() override {
+        position_ = 0;
+        return true;
+    }
+    std::uint64_t size() const override { return text_.size(); }
+    const std::string& error() const override { return error_; }
+
+  private:
+    std::string text_;
+    std::size_t chunk_;
+    std::size_t position_ = 0;
+    std::string error_;
+};
+
+// Lines (or quoted records) longer than this many bytes may be refused;
+// those up to it are always read.
+constexpr std::size_t max_line_bytes = std::size_t{1} << 20;
+
+struct data_header {
+    bool ok = false;
+    std::string error;
+    std::vector<std::string> names; // unquoted, surrounding spaces removed
+    char delimiter = ',';           // ',', ';' or '\t'
+    bool decimal_comma = false;     // semicolon files: "3,14" is accepted
+    long long line = 0;             // the header's line number (1 unless blank lines precede it)
+};
+
+// Reads the header from the start of source: skips a UTF-8 byte order mark
+// and blank lines, picks the delimiter that occurs most often outside
+// quotes in the first line (tab, then semicolon, then comma on a tie), and
+// splits the names. Refuses UTF-16 text, NUL bytes, an empty file and an
+// over-long line.
+data_header read_header(byte_source& source);
+
+struct scan_counts {
+    bool ok = false;
+    std::string error;
+    long long rows = 0;    // data rows (blank lines are not rows)
+    long long used = 0;    // rows handed to the sink
+    long long skipped = 0; // rows with a missing value in a used column
+    bool stopped = false;  // the sink asked to stop
+};
+
+// Receives rows * columns.size() values, row-major, in the order of columns.
+// Returns false to stop the scan.
+using row_sink = std::function<bool(const double* values, std::size_t rows)>;
+// Told the bytes read so far and the total (0 when unknown), at the start,
+// a few times per second and at the end.
+using progress_sink = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Rows per sink call (the last call may have fewer).
+constexpr std::size_t scan_block_rows = 2048;
+
+// Streams the data rows of source (read from its start again) to sink.
+// columns are 0-based indices into header.names, distinct. A row with an
+// empty, "NA", "NaN" or "." field in a used column is skipped and counted;
+// a line of nothing but delimiters and spaces counts as blank. Any other
+// text that is not a finite number in a used column, a row too short for a
+// used column, or a row with more non-empty fields than the header has
+// columns stops the scan with an error naming the line (and column); rows
+// already passed to the sink are then to be discarded by the caller.
+// A file with no data rows at all is an error.
+scan_counts scan_rows(byte_source& source, const data_header& header,
+                      const std::vector<std::size_t>& columns, const row_sink& sink,
+                      const progress_sink& progress = nullptr);
+
+struct preview_lines {
+    bool ok = false;
+    std::string error;
+    std::vector<std::string> lines; // without line ends; the byte order mark removed
+};
+
+// The first max_lines lines of the file as text, for a preview; each line
+// cut at max_chars bytes.
+preview_lines read_preview(byte_source& source, std::size_t max_lines = 10,
+                           std::size_t max_chars = 200);
+
+} // namespace models
