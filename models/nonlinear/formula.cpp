@@ -1,0 +1,606 @@
+#include "formula.h"
+
+#include <fast_float/fast_float.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <memory>
+
+namespace models {
+namespace {
+
+// ---------------------------------------------------------------- lexing
+
+enum class token_kind { number, name, op, end };
+
+struct token {
+    token_kind kind = token_kind::end;
+    std::string text; // name or operator ("**" for either power spelling)
+    double value = 0;
+    size_t pos = 0; // 0-based offset in the text
+};
+
+bool name_start(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+bool name_char(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+bool digit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+std::string at(size_t pos, const std::string& reason) {
+    return "column " + std::to_string(pos + 1) + ": " + reason;
+}
+
+// Length of a number starting at s[i] ("1", ".5", "1e-4", "2.5E+03"), or 0.
+size_t number_length(const std::string& s, size_t i) {
+    size_t j = i, mantissa = 0;
+    while (j < s.size() && digit(s[j]))
+        ++j, ++mantissa;
+    if (j < s.size() && s[j] == '.') {
+        ++j;
+        while (j < s.size() && digit(s[j]))
+            ++j, ++mantissa;
+    }
+    if (mantissa == 0)
+        return 0;
+    if (j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+        size_t k = j + 1;
+        if (k < s.size() && (s[k] == '+' || s[k] == '-'))
+            ++k;
+        if (k < s.size() && digit(s[k])) {
+            while (k < s.size() && digit(s[k]))
+                ++k;
+            j = k;
+        }
+    }
+    return j - i;
+}
+
+// Splits the text into tokens; on a bad character returns false with error.
+bool tokenize(const std::string& s, std::vector<token>& out, std::string& error) {
+    size_t i = 0;
+    while (i < s.size()) {
+        char c = s[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            ++i;
+            continue;
+        }
+        token t;
+        t.pos = i;
+        if (digit(c) || (c == '.' && i + 1 < s.size() && digit(s[i + 1]))) {
+            size_t len = number_length(s, i);
+            auto r = fast_float::from_chars(s.data() + i, s.data() + i + len, t.value);
+            if (r.ec != std::errc() || !std::isfinite(t.value)) {
+                error = at(i, "number out of range");
+                return false;
+            }
+            if (i + len < s.size() && name_char(s[i + len])) {
+                error = at(i + len, "malformed number");
+                return false;
+            }
+            t.kind = token_kind::number;
+            i += len;
+        } else if (name_start(c)) {
+            size_t j = i;
+            while (j < s.size() && name_char(s[j]))
+                ++j;
+            t.kind = token_kind::name;
+            t.text = s.substr(i, j - i);
+            i = j;
+        } else if (c == '*' && i + 1 < s.size() && s[i + 1] == '*') {
+            t.kind = token_kind::op;
+            t.text = "**";
+            i += 2;
+        } else if (std::string("+-*/^()[]~=,").find(c) != std::string::npos) {
+            t.kind = token_kind::op;
+            t.text = c == '^' ? "**" : std::string(1, c);
+            ++i;
+        } else {
+            error = at(i, std::string("unexpected character '") + c + "'");
+            return false;
+        }
+        out.push_back(t);
+    }
+    token end;
+    end.pos = s.size();
+    out.push_back(end);
+    return true;
+}
+
+// --------------------------------------------------------------- parsing
+
+struct node {
+    opcode op = opcode::constant;
+    int index = 0;
+    double value = 0;
+    std::unique_ptr<node> a, b;
+};
+using node_ptr = std::unique_ptr<node>;
+
+const std::map<std::string, opcode>& functions() {
+    static const std::map<std::string, opcode> table = {
+        {"exp", opcode::exp}, {"log", opcode::log}, {"sqrt", opcode::sqrt}, {"sin", opcode::sin},
+        {"cos", opcode::cos}, {"tan", opcode::tan}, {"atan", opcode::atan}, {"abs", opcode::abs}};
+    return table;
+}
+
+node_ptr leaf(opcode op, int index, double value) {
+    auto n = std::make_unique<node>();
+    n->op = op;
+    n->index = index;
+    n->value = value;
+    return n;
+}
+
+node_ptr apply(opcode op, node_ptr a, node_ptr b = nullptr) {
+    auto n = std::make_unique<node>();
+    n->op = op;
+    n->a = std::move(a);
+    n->b = std::move(b);
+    return n;
+}
+
+// Recursive descent over the tokens of one side of the formula. Binding,
+// loosest first: + -, * /, unary sign, power (right-associative).
+class parser {
+  public:
+    parser(const std::vector<token>& tokens, size_t first, const std::vector<std::string>& columns,
+           std::vector<std::string>* parameters)
+        : t_(tokens), i_(first), columns_(columns), parameters_(parameters) {}
+
+    node_ptr expression() {
+        node_ptr left = term();
+        while (left && (is("+") || is("-"))) {
+            opcode op = is("+") ? opcode::add : opcode::subtract;
+            ++i_;
+            node_ptr right = term();
+            if (!right)
+                return nullptr;
+            left = apply(op, std::move(left), std::move(right));
+        }
+        return left;
+    }
+
+    const token& current() const { return t_[i_]; }
+    size_t position() const { return i_; }
+    const std::string& error() const { return error_; }
+    void fail(size_t pos, const std::string& reason) {
+        if (error_.empty())
+            error_ = at(pos, reason);
+    }
+
+  private:
+    bool is(const char* op) const { return t_[i_].kind == token_kind::op && t_[i_].text == op; }
+
+    node_ptr term() {
+        node_ptr left = unary();
+        while (left && (is("*") || is("/"))) {
+            opcode op = is("*") ? opcode::multiply : opcode::divide;
+            ++i_;
+            node_ptr right = unary();
+            if (!right)
+                return nullptr;
+            left = apply(op, std::move(left), std::move(right));
+        }
+        return left;
+    }
+
+    node_ptr unary() {
+        if (is("-") || is("+")) {
+            bool minus = is("-");
+            ++i_;
+            node_ptr operand = unary();
+            if (!operand)
+                return nullptr;
+            return minus ? apply(opcode::negate, std::move(operand)) : std::move(operand);
+        }
+        return power();
+    }
+
+    node_ptr power() {
+        node_ptr base = primary();
+        if (base && is("**")) {
+            ++i_;
+            node_ptr exponent = unary(); // right-associative; allows x^-2
+            if (!exponent)
+                return nullptr;
+            return apply(opcode::power, std::move(base), std::move(exponent));
+        }
+        return base;
+    }
+
+    // A group "( e )" or "[ e ]"; the closing bracket must match.
+    node_ptr group() {
+        std::string close = is("(") ? ")" : "]";
+        ++i_;
+        node_ptr inner = expression();
+        if (!inner)
+            return nullptr;
+        if (!is(close.c_str())) {
+            fail(t_[i_].pos, "'" + close + "' expected");
+            return nullptr;
+        }
+        ++i_;
+        return inner;
+    }
+
+    node_ptr primary() {
+        const token& tok = t_[i_];
+        if (tok.kind == token_kind::number) {
+            ++i_;
+            return leaf(opcode::constant, 0, tok.value);
+        }
+        if (is("(") || is("["))
+            return group();
+        if (tok.kind == token_kind::name)
+            return name();
+        fail(tok.pos, tok.kind == token_kind::end ? "expression expected at the end"
+                                                  : "expression expected");
+        return nullptr;
+    }
+
+    node_ptr name() {
+        const token& tok = t_[i_];
+        ++i_;
+        auto col = std::find(columns_.begin(), columns_.end(), tok.text);
+        if (col != columns_.end())
+            return leaf(opcode::column, static_cast<int>(col - columns_.begin()), 0);
+        auto fn = functions().find(tok.text);
+        if (fn != functions().end()) {
+            if (!is("(") && !is("[")) {
+                fail(t_[i_].pos, "'(' expected after " + tok.text);
+                return nullptr;
+            }
+            node_ptr arg = group();
+            return arg ? apply(fn->second, std::move(arg)) : nullptr;
+        }
+        if (is("(") || is("[")) {
+            fail(tok.pos, "unknown function '" + tok.text + "'");
+            return nullptr;
+        }
+        if (tok.text == "pi")
+            return leaf(opcode::constant, 0, 3.14159265358979323846);
+        if (!parameters_) {
+            fail(tok.pos, "'" + tok.text + "' is not a column; the response uses columns only");
+            return nullptr;
+        }
+        auto& ps = *parameters_;
+        auto p = std::find(ps.begin(), ps.end(), tok.text);
+        if (p == ps.end()) {
+            ps.push_back(tok.text);
+            p = ps.end() - 1;
+        }
+        return leaf(opcode::parameter, static_cast<int>(p - ps.begin()), 0);
+    }
+
+    const std::vector<token>& t_;
+    size_t i_;
+    const std::vector<std::string>& columns_;
+    std::vector<std::string>* parameters_;
+    std::string error_;
+};
+
+void compile(const node& n, std::vector<instruction>& code) {
+    if (n.a)
+        compile(*n.a, code);
+    if (n.b)
+        compile(*n.b, code);
+    code.push_back({n.op, n.index, n.value});
+}
+
+bool is_op(const token& t, const char* op) {
+    return t.kind == token_kind::op && t.text == op;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ evaluation
+
+namespace {
+
+// A value on the evaluation stack: values per row and, when it depends on
+// the parameters, its derivatives (rows x p).
+template <class T> struct slot {
+    using array = Eigen::Array<T, Eigen::Dynamic, 1>;
+    array v;
+    Eigen::Array<T, Eigen::Dynamic, Eigen::Dynamic> d;
+    bool varies = false;
+};
+
+// d(result) = f'(a) * d(a) for the one-argument functions.
+template <class T, class A> void chain(slot<T>& s, const A& derivative) {
+    if (s.varies)
+        s.d.colwise() *= derivative;
+}
+
+template <class T> void unary_op(opcode op, slot<T>& s) {
+    typename slot<T>::array a = s.v;
+    switch (op) {
+    case opcode::negate:
+        s.v = -a;
+        if (s.varies)
+            s.d = -s.d;
+        return;
+    case opcode::exp:
+        s.v = a.exp();
+        chain(s, s.v);
+        return;
+    case opcode::log:
+        s.v = a.log();
+        chain(s, a.inverse());
+        return;
+    case opcode::sqrt:
+        s.v = a.sqrt();
+        chain(s, T(0.5) / s.v);
+        return;
+    case opcode::sin:
+        s.v = a.sin();
+        chain(s, a.cos());
+        return;
+    case opcode::cos:
+        s.v = a.cos();
+        chain(s, -a.sin());
+        return;
+    case opcode::tan:
+        s.v = a.tan();
+        chain(s, T(1) + s.v.square());
+        return;
+    case opcode::atan:
+        s.v = a.atan();
+        chain(s, (T(1) + a.square()).inverse());
+        return;
+    case opcode::abs:
+        s.v = a.abs();
+        chain(s, a.sign());
+        return;
+    default:
+        return;
+    }
+}
+
+// Adds c * d(from) into the derivatives of `to`.
+template <class T, class A> void accumulate(slot<T>& to, const slot<T>& from, const A& c) {
+    if (!from.varies)
+        return;
+    if (to.varies) {
+        to.d += from.d.colwise() * c;
+    } else {
+        to.d = from.d.colwise() * c;
+        to.varies = true;
+    }
+}
+
+template <class T> void binary_op(opcode op, slot<T>& a, const slot<T>& b, Eigen::Index rows) {
+    using array = typename slot<T>::array;
+    const array ones = array::Ones(rows);
+    slot<T> r;
+    switch (op) {
+    case opcode::add:
+        r.v = a.v + b.v;
+        accumulate(r, a, ones);
+        accumulate(r, b, ones);
+        break;
+    case opcode::subtract:
+        r.v = a.v - b.v;
+        accumulate(r, a, ones);
+        accumulate(r, b, (-ones).eval());
+        break;
+    case opcode::multiply:
+        r.v = a.v * b.v;
+        accumulate(r, a, b.v);
+        accumulate(r, b, a.v);
+        break;
+    case opcode::divide:
+        r.v = a.v / b.v;
+        accumulate(r, a, b.v.inverse().eval());
+        accumulate(r, b, (-r.v / b.v).eval());
+        break;
+    case opcode::power:
+        r.v = a.v.pow(b.v);
+        // d(a^b) = b a^(b-1) da + a^b log(a) db; the first form also holds
+        // for a negative base with an integral constant exponent.
+        if (a.varies)
+            accumulate(r, a, (b.v * a.v.pow(b.v - T(1))).eval());
+        if (b.varies)
+            accumulate(r, b, (r.v * a.v.log()).eval());
+        break;
+    default:
+        break;
+    }
+    a = std::move(r);
+}
+
+template <class T>
+void run(const std::vector<instruction>& code, const std::vector<Eigen::ArrayXd>& columns,
+         Eigen::Index rows, const Eigen::VectorXd& b, Eigen::Array<T, Eigen::Dynamic, 1>& values,
+         Eigen::Array<T, Eigen::Dynamic, Eigen::Dynamic>* jacobian) {
+    using array = typename slot<T>::array;
+    const Eigen::Index p = b.size();
+    std::vector<slot<T>> stack;
+    stack.reserve(code.size());
+    for (const instruction& in : code) {
+        switch (in.op) {
+        case opcode::constant:
+            stack.push_back({array::Constant(rows, T(in.value)), {}, false});
+            break;
+        case opcode::column:
+            stack.push_back(
+                {columns[static_cast<size_t>(in.index)].head(rows).template cast<T>(), {}, false});
+            break;
+        case opcode::parameter: {
+            slot<T> s{array::Constant(rows, T(b[in.index])), {}, jacobian != nullptr};
+            if (s.varies) {
+                s.d.setZero(rows, p);
+                s.d.col(in.index).setOnes();
+            }
+            stack.push_back(std::move(s));
+            break;
+        }
+        case opcode::add:
+        case opcode::subtract:
+        case opcode::multiply:
+        case opcode::divide:
+        case opcode::power: {
+            slot<T> right = std::move(stack.back());
+            stack.pop_back();
+            binary_op(in.op, stack.back(), right, rows);
+            break;
+        }
+        default:
+            unary_op(in.op, stack.back());
+        }
+    }
+    values = std::move(stack.back().v);
+    if (jacobian) {
+        if (stack.back().varies)
+            *jacobian = std::move(stack.back().d);
+        else
+            jacobian->setZero(rows, p);
+    }
+}
+
+} // namespace
+
+void expression::evaluate(const std::vector<Eigen::ArrayXd>& columns, Eigen::Index rows,
+                          const Eigen::VectorXd& b, Eigen::ArrayXd& values,
+                          Eigen::MatrixXd* jacobian) const {
+    if (!jacobian) {
+        run<double>(code, columns, rows, b, values, nullptr);
+        return;
+    }
+    Eigen::ArrayXXd d;
+    run<double>(code, columns, rows, b, values, &d);
+    *jacobian = d.matrix();
+}
+
+void expression::evaluate_extended(const std::vector<Eigen::ArrayXd>& columns, Eigen::Index rows,
+                                   const Eigen::VectorXd& b, extended_array& values) const {
+    run<long double>(code, columns, rows, b, values, nullptr);
+}
+
+std::vector<int> expression::columns_used() const {
+    std::vector<int> used;
+    for (const instruction& in : code)
+        if (in.op == opcode::column && std::find(used.begin(), used.end(), in.index) == used.end())
+            used.push_back(in.index);
+    return used;
+}
+
+// --------------------------------------------------------------- formula
+
+formula_result parse_formula(const std::string& text, const std::vector<std::string>& columns) {
+    formula_result result;
+    std::vector<token> tokens;
+    if (!tokenize(text, tokens, result.error))
+        return result;
+
+    // NIST's trailing error term "+ e" is no part of the model.
+    size_t end = tokens.size() - 1;
+    if (end >= 2 && tokens[end - 1].kind == token_kind::name && tokens[end - 1].text == "e" &&
+        is_op(tokens[end - 2], "+") &&
+        std::find(columns.begin(), columns.end(), "e") == columns.end()) {
+        tokens[end - 2] = tokens[end];
+        tokens.resize(end - 1);
+    }
+
+    formula& f = result.value;
+    f.text = text;
+    parser left(tokens, 0, columns, nullptr);
+    node_ptr response = left.expression();
+    if (!response) {
+        result.error = left.error();
+        return result;
+    }
+    const token& sep = left.current();
+    if (!is_op(sep, "~") && !is_op(sep, "=")) {
+        result.error = at(sep.pos, "'~' expected");
+        return result;
+    }
+    f.response_text = text.substr(0, sep.pos);
+    f.response_text.erase(f.response_text.find_last_not_of(" \t") + 1);
+    f.response_text.erase(0, f.response_text.find_first_not_of(" \t"));
+
+    parser right(tokens, left.position() + 1, columns, &f.parameters);
+    node_ptr model = right.expression();
+    if (!model) {
+        result.error = right.error();
+        return result;
+    }
+    const token& rest = right.current();
+    if (rest.kind != token_kind::end) {
+        result.error =
+            at(rest.pos, is_op(rest, ")") || is_op(rest, "]") ? "unmatched '" + rest.text + "'"
+                                                              : "operator expected");
+        return result;
+    }
+    if (f.parameters.empty()) {
+        result.error = "the model has no parameters";
+        return result;
+    }
+    compile(*response, f.response.code);
+    compile(*model, f.model.code);
+    result.ok = true;
+    return result;
+}
+
+starts_result parse_starts(const std::string& text, const std::vector<std::string>& parameters) {
+    starts_result result;
+    std::vector<token> tokens;
+    if (!tokenize(text, tokens, result.error))
+        return result;
+    std::vector<bool> seen(parameters.size(), false);
+    result.values.assign(parameters.size(), 0.0);
+    size_t i = 0;
+    while (tokens[i].kind != token_kind::end) {
+        if (is_op(tokens[i], ",")) {
+            ++i;
+            continue;
+        }
+        const token& name = tokens[i];
+        if (name.kind != token_kind::name) {
+            result.error = at(name.pos, "parameter name expected");
+            return result;
+        }
+        auto p = std::find(parameters.begin(), parameters.end(), name.text);
+        if (p == parameters.end()) {
+            result.error = at(name.pos, "'" + name.text + "' is not a parameter of the model");
+            return result;
+        }
+        size_t k = static_cast<size_t>(p - parameters.begin());
+        if (seen[k]) {
+            result.error = at(name.pos, "'" + name.text + "' is given twice");
+            return result;
+        }
+        if (!is_op(tokens[i + 1], "=")) {
+            result.error = at(tokens[i + 1].pos, "'=' expected");
+            return result;
+        }
+        i += 2;
+        bool minus = false;
+        if (is_op(tokens[i], "-") || is_op(tokens[i], "+")) {
+            minus = is_op(tokens[i], "-");
+            ++i;
+        }
+        if (tokens[i].kind != token_kind::number) {
+            result.error = at(tokens[i].pos, "number expected");
+            return result;
+        }
+        result.values[k] = minus ? -tokens[i].value : tokens[i].value;
+        seen[k] = true;
+        ++i;
+    }
+    for (size_t k = 0; k < parameters.size(); ++k)
+        if (!seen[k]) {
+            result.error = "no start value for '" + parameters[k] + "'";
+            return result;
+        }
+    result.ok = true;
+    return result;
+}
+
+} // namespace models
