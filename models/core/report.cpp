@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "text_encoding.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -108,7 +110,8 @@ std::string json_number(double value) {
     return text;
 }
 
-std::string json_string(const std::string& text) {
+std::string json_string(const std::string& raw) {
+    const std::string text = as_utf8(raw);
     std::string quoted = "\"";
     for (const unsigned char c : text) {
         switch (c) {

@@ -12,6 +12,7 @@ TEST(Report, JsonNumbersStringsAndNulls) {
     EXPECT_EQ(json_number(std::numeric_limits<double>::quiet_NaN()), "null");
     EXPECT_EQ(json_number(-std::numeric_limits<double>::infinity()), "null");
     EXPECT_EQ(json_string("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+    EXPECT_EQ(json_string("caf\xe9 \xc3\xa9"), "\"caf\xc3\xa9 \xc3\xa9\""); // ANSI and UTF-8
 }
 
 TEST(Report, StatisticsOfOneCoefficient) {
