@@ -1,7 +1,9 @@
 #include "batch.h"
 
 #include "fit_plot.h"
+#include "best_program.h"
 #include "linear_program.h"
+#include "nonlinear_program.h"
 #include "svg_writer.h"
 
 namespace models {
@@ -33,17 +35,23 @@ model_run run_model(const program_info& program, const options& o, model_data& d
     case model_kind::linear:
     case model_kind::curve_linear:
         return run_linear(program, o, data);
-    default: {
-        model_run run;
-        run.status = exit_not_fitted;
-        run.reason = "this model is not available yet";
-        return run;
+    case model_kind::nonlinear:
+        return run_nonlinear(program, o, data);
+    case model_kind::best_linear:
+        return run_best_linear(program, o, data);
+    case model_kind::best_nonlinear:
+        return run_best_nonlinear(program, o, data);
+    case model_kind::best_curve:
+        return run_best_curve(program, o, data);
     }
-    }
+    model_run run;
+    run.status = exit_usage;
+    run.reason = "unknown model";
+    return run;
 }
 
 batch_output run_batch(const program_info& program, const std::vector<std::string>& args,
-                       const progress_sink& progress) {
+                       const progress_sink& progress, const work_sink& work) {
     const parsed_options parsed = parse_options(program, args);
     if (!parsed.ok) {
         batch_output result = failed(program, exit_usage, parsed.error);
@@ -60,6 +68,7 @@ batch_output run_batch(const program_info& program, const std::vector<std::strin
     if (data.status != exit_reported)
         return failed(program, data.status, data.reason);
     data.progress = progress;
+    data.work_progress = work;
     const model_run run = run_model(program, o, data);
     if (run.status != exit_reported)
         return failed(program, run.status, run.reason);

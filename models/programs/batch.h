@@ -20,8 +20,12 @@ struct batch_output {
 // Runs a model of the program's kind on the data as the options say.
 model_run run_model(const program_info& program, const options& o, model_data& data);
 
-// The whole batch run; progress is told of long reads (may be null).
+// Told of long work other than reading: what, and the share done.
+using work_sink = std::function<void(const char* what, double fraction)>;
+
+// The whole batch run; progress is told of long reads, work of other long
+// work (either may be null).
 batch_output run_batch(const program_info& program, const std::vector<std::string>& args,
-                       const progress_sink& progress);
+                       const progress_sink& progress, const work_sink& work = nullptr);
 
 } // namespace models

@@ -177,6 +177,13 @@ bool fit_and_report(const program_info& program, answers& a, dialogue_io& io,
         return false;
     }
     io.say("Fitting...\n");
+    if (io.progress) {
+        data.progress = [&io](std::uint64_t done, std::uint64_t total) {
+            if (total > 0)
+                io.progress("reading the data", double(done) / double(total));
+        };
+        data.work_progress = io.progress;
+    }
     const model_run run = run_model(program, a.o, data);
     if (run.status != exit_reported) {
         io.say("The model could not be fitted: " + run.reason + "\n");

@@ -26,6 +26,9 @@ struct dialogue_io {
     std::function<void()> clear;
     // Shows the plot and returns when the user closes it; may be empty.
     std::function<void(const plot_model& plot)> show_plot;
+    // Told of long work (reading, searching): what, and the share done; may
+    // be empty.
+    std::function<void(const char* what, double fraction)> progress;
     // Opens a data file; a file on disk when empty.
     std::function<std::unique_ptr<byte_source>(const std::string& path)> open;
 };

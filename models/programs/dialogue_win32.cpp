@@ -132,6 +132,21 @@ int run_dialogue(const models::program_info& program) {
         say("The plot window is open; Escape or its close box returns here.\n");
         models::show_plot_window(plot);
     };
+    // Progress of long work on one console line, shown after a second.
+    ULONGLONG started = 0;
+    const char* shown_what = nullptr;
+    io.progress = [&started, &shown_what](const char* what, double fraction) {
+        const ULONGLONG now = GetTickCount64();
+        if (what != shown_what) {
+            started = now;
+            shown_what = what;
+        }
+        if (now - started < 1000)
+            return;
+        std::printf("\r%s: %d%%   ", what, static_cast<int>(fraction * 100));
+        if (fraction >= 1.0)
+            std::printf("\n");
+    };
     models::hold_dialogue(program, io);
     return 0;
 }

@@ -21,23 +21,30 @@ const models::program_info& this_program() { return *models::program_numbered(TR
 class progress_line {
   public:
     void operator()(std::uint64_t done, std::uint64_t total) {
+        if (total > 0)
+            show("reading the data", double(done) / double(total));
+    }
+    void show(const char* what, double fraction) {
         const ULONGLONG now = GetTickCount64();
-        if (start_ == 0)
+        if (start_ == 0 || what != what_) {
             start_ = now;
-        if (now - start_ < 1000 || total == 0)
+            what_ = what;
+        }
+        if (now - start_ < 1000)
             return;
-        const int percent = static_cast<int>(done * 100 / total);
+        const int percent = static_cast<int>(fraction * 100);
         if (percent == shown_)
             return;
         shown_ = percent;
-        std::fprintf(stderr, "\r%s: reading the data, %d%%", this_program().program, percent);
-        if (done >= total)
-            std::fprintf(stderr, "\r%*s\r", 60, "");
+        std::fprintf(stderr, "\r%s: %s, %d%%", this_program().program, what, percent);
+        if (fraction >= 1.0)
+            std::fprintf(stderr, "\r%*s\r", 70, "");
         std::fflush(stderr);
     }
 
   private:
     ULONGLONG start_ = 0;
+    const char* what_ = nullptr;
     int shown_ = -1;
 };
 
@@ -47,7 +54,8 @@ int run_batch_main(int argc, char** argv) {
     const models::batch_output result = models::run_batch(
         this_program(), args, [&progress](std::uint64_t done, std::uint64_t total) {
             progress(done, total);
-        });
+        },
+        [&progress](const char* what, double fraction) { progress.show(what, fraction); });
     std::fwrite(result.out.data(), 1, result.out.size(), stdout);
     std::fputs(result.err.c_str(), stderr);
     if (std::fflush(stdout) != 0) {

@@ -26,6 +26,8 @@ struct model_data {
     std::vector<std::size_t> columns; // the response first, then the predictors
     scan_counts counts;               // of the last pass over the rows
     progress_sink progress;           // told of long reads
+    // Told of long work other than reading: what, and the share done (0 to 1).
+    std::function<void(const char* what, double fraction)> work_progress;
 
     std::string name(std::size_t i) const { return header.names[columns[i]]; }
     int predictors() const { return static_cast<int>(columns.size()) - 1; }

@@ -122,7 +122,7 @@ parsed_options parse_options(const program_info& program, const std::vector<std:
             return refuse("unknown option \"" + name + "\"");
         }
     }
-    if (o.data.empty() && !o.help && !args.empty())
+    if (o.data.empty() && !o.help)
         return refuse("no data file given");
     if (allowed.formula && !o.data.empty() && !o.help && o.formula.empty())
         return refuse("--formula is needed");

@@ -1,0 +1,172 @@
+#include "nonlinear_program.h"
+
+#include "catalogue.h"
+#include "formula.h"
+#include "solver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+namespace models {
+
+namespace {
+
+model_run refused(int status, const std::string& reason) {
+    model_run run;
+    run.status = status;
+    run.reason = reason;
+    return run;
+}
+
+// The report of a converged non-linear fit: no R² or F, which have no
+// meaning without a linear model's decomposition of the variance.
+fit_report nonlinear_report(const program_info& program, const model_data& data,
+                            const std::string& response, const std::string& formula_text,
+                            const nonlinear_fit& fit) {
+    fit_report r;
+    r.program = program.program;
+    r.model = program.model;
+    describe_data(data, r);
+    r.response = response;
+    r.formula = formula_text;
+    r.n = fit.n;
+    r.df = fit.df;
+    const double df = static_cast<double>(fit.df);
+    for (std::size_t j = 0; j < fit.parameters.size(); ++j)
+        r.estimates.push_back(
+            make_coefficient(fit.parameters[j], fit.estimates[j], fit.std_errors[j], df));
+    r.rss = fit.rss;
+    r.residual_sd = fit.df > 0 ? std::sqrt(fit.rss / df) : NAN;
+    r.r_squared = r.adj_r_squared = r.f = r.f_df1 = r.f_df2 = r.f_p = NAN;
+    const information info =
+        gaussian_information(fit.rss, double(fit.n), static_cast<int>(fit.parameters.size()));
+    r.log_likelihood = info.log_likelihood;
+    r.aic = info.aic;
+    r.bic = info.bic;
+    r.extra_json.push_back({"converged", "true"});
+    r.extra_json.push_back({"iterations", std::to_string(fit.iterations)});
+    r.extra_text.push_back("Converged after " + std::to_string(fit.iterations) +
+                           " evaluations of the model" +
+                           (fit.restarted ? " (restarted from computed start values)." : "."));
+    return r;
+}
+
+// The rows' columns, one vector per column of the file (unused ones empty),
+// from rows of the chosen columns.
+std::vector<std::vector<double>> column_vectors(const model_data& data,
+                                                const std::vector<double>& rows) {
+    std::vector<std::vector<double>> columns(data.header.names.size());
+    const std::size_t width = data.columns.size();
+    const std::size_t count = width ? rows.size() / width : 0;
+    for (std::size_t c = 0; c < width; ++c) {
+        auto& column = columns[data.columns[c]];
+        column.resize(count);
+        for (std::size_t i = 0; i < count; ++i)
+            column[i] = rows[i * width + c];
+    }
+    return columns;
+}
+
+std::string shown(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
+}
+
+} // namespace
+
+model_run run_nonlinear(const program_info& program, const options& o, model_data& data) {
+    const formula_result parsed = parse_formula(o.formula, data.header.names);
+    if (!parsed.ok)
+        return refused(exit_usage, "--formula: " + parsed.error);
+    const formula& f = parsed.value;
+    const starts_result starts = parse_starts(o.start, f.parameters);
+    if (!starts.ok)
+        return refused(exit_usage, "--start: " + starts.error);
+    // The columns the formula reads: the response's first, so that a plain
+    // response column and one predictor plot as y against x.
+    std::vector<int> used = f.response.columns_used();
+    for (int c : f.model.columns_used())
+        if (std::find(used.begin(), used.end(), c) == used.end())
+            used.push_back(c);
+    if (used.empty())
+        return refused(exit_usage, "--formula: the formula names no column of the data");
+    data.columns.assign(used.begin(), used.end());
+    std::vector<double> rows;
+    if (!read_all_rows(data, rows))
+        return refused(data.status, data.reason);
+    const auto columns = column_vectors(data, rows);
+    const nonlinear_fit fit = fit_nonlinear(f, columns, starts.values);
+    if (!fit.ok)
+        return refused(exit_data_unusable, fit.error);
+    if (!fit.converged)
+        return refused(exit_not_fitted, "the fit did not converge: " + fit.reason);
+    model_run run;
+    run.report = nonlinear_report(program, data, f.response_text, o.formula, fit);
+    const std::size_t names = data.header.names.size();
+    const std::vector<std::size_t> chosen = data.columns;
+    const std::vector<double> estimates = fit.estimates;
+    run.predict = [f, names, chosen, estimates](const double* row) {
+        std::vector<std::vector<double>> one(names);
+        for (std::size_t c = 0; c < chosen.size(); ++c)
+            one[chosen[c]] = {row[c]};
+        const std::vector<double> value = evaluate_model(f, one, estimates);
+        return value.empty() ? NAN : value[0];
+    };
+    return run;
+}
+
+model_run run_best_nonlinear(const program_info& program, const options& o, model_data& data) {
+    if (data.predictors() != 1)
+        return refused(exit_usage, "the best non-linear model takes one predictor; --x names " +
+                                       std::to_string(data.predictors()));
+    criterion by = criterion::aicc;
+    if (!o.criterion.empty() && !parse_criterion(o.criterion, by))
+        return refused(exit_usage, "--criterion: aic, aicc or bic");
+    std::vector<double> rows;
+    if (!read_all_rows(data, rows))
+        return refused(data.status, data.reason);
+    std::vector<double> x(rows.size() / 2), y(rows.size() / 2);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        y[i] = rows[2 * i];
+        x[i] = rows[2 * i + 1];
+    }
+    const catalogue_result result = fit_catalogue(x, y, data.name(1), data.name(0), by);
+    if (!result.ok)
+        return refused(exit_data_unusable, result.error);
+    if (result.families.empty() || !result.families.front().fit.converged)
+        return refused(exit_not_fitted, "no curve family of the catalogue could be fitted");
+    const family_fit& best = result.families.front();
+    model_run run;
+    run.report = nonlinear_report(program, data, data.name(0), best.formula_text, best.fit);
+    const char* name = o.criterion.empty() ? "aicc" : o.criterion.c_str();
+    std::vector<std::string> candidates;
+    run.report.extra_text.push_back(std::string("Curve families by ") + name +
+                                    " (best first):");
+    for (const auto& family : result.families) {
+        const bool converged = family.fit.converged && !family.skipped;
+        candidates.push_back("{\"family\": " + json_string(family.name) +
+                             ", \"formula\": " + json_string(family.formula_text) +
+                             ", \"value\": " + json_number(converged ? family.criterion_value : NAN) +
+                             ", \"rss\": " + json_number(converged ? family.fit.rss : NAN) +
+                             ", \"converged\": " + (converged ? "true" : "false") + "}");
+        std::string line = "  " + family.name + ": ";
+        line += converged ? name + std::string(" ") + shown(family.criterion_value) + ", RSS " +
+                                shown(family.fit.rss)
+                          : "not fitted" + (family.note.empty() ? "" : " (" + family.note + ")");
+        run.report.extra_text.push_back(line);
+    }
+    run.report.extra_json.push_back({"criterion", json_string(name)});
+    run.report.extra_json.push_back({"family", json_string(best.name)});
+    run.report.extra_json.push_back({"candidates", json_array(candidates)});
+    const family_fit chosen = best;
+    run.predict = [chosen](const double* row) {
+        const std::vector<double> value = evaluate_family(chosen, {row[1]});
+        return value.empty() ? NAN : value[0];
+    };
+    return run;
+}
+
+} // namespace models
