@@ -383,6 +383,7 @@ class row_scanner {
   public:
     row_scanner(const data_header& header, const std::vector<std::size_t>& columns)
         : header_(header), delimiter_(header.delimiter),
+          point_char_(header.decimal_comma ? ',' : '.'),
           primary_(fast_float::chars_format::general, header.decimal_comma ? ',' : '.'),
           point_(fast_float::chars_format::general, '.') {
         for (std::size_t k = 0; k < columns.size(); ++k) {
@@ -397,7 +398,7 @@ class row_scanner {
 
     // Reads the row at p into out (a value per selected column); on used, missing and
     // blank, p moves past the row and line on to the next.
-    row_status read_row(const char*& p, const char* end, double* out) {
+    row_status read_row(const char*& p, const char* end, double* out, double* low = nullptr) {
         const char* const start = p;
         if (is_line_end(p)) {
             if (newline_of(p) >= end)
@@ -424,8 +425,12 @@ class row_scanner {
                      (*after == '\r' && after[1] == '\n')) &&
                     std::isfinite(value)) {
                     out[slot] = value;
+                    if (low)
+                        low[slot] = decimal_rounding(q, after, point_char_, value);
                     q = after;
                 } else {
+                    if (low)
+                        low[slot] = 0; // quoted or unusual numbers: their double
                     const row_status status =
                         slow_field(q, end, field, out[slot], missing, newlines);
                     if (status != row_status::used)
@@ -551,6 +556,7 @@ class row_scanner {
 
     const data_header& header_;
     char delimiter_;
+    char point_char_;
     fast_float::parse_options primary_;
     fast_float::parse_options point_;
     std::vector<int> slots_; // per field: its place in a row of values, or -1
@@ -609,7 +615,7 @@ data_header read_header(byte_source& source) {
 
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
-                      const progress_sink& progress) {
+                      const progress_sink& progress, bool rounding) {
     scan_counts counts;
     counts.error = check_columns(header, columns);
     if (!counts.error.empty())
@@ -629,7 +635,8 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
 
     row_scanner scanner(header, columns);
     scanner.line = line;
-    const std::size_t width = columns.size();
+    const std::size_t values = columns.size();
+    const std::size_t width = rounding ? 2 * values : values;
     std::vector<double> block(scan_block_rows * width);
     std::size_t filled = 0;
     progress_pacer pacer(progress);
@@ -643,7 +650,8 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
     };
 
     for (;;) {
-        const row_status status = scanner.read_row(p, buffer.end(), block.data() + filled * width);
+        double* row = block.data() + filled * width;
+        const row_status status = scanner.read_row(p, buffer.end(), row, rounding ? row + values : nullptr);
         switch (status) {
         case row_status::used:
             ++counts.rows;
@@ -749,6 +757,68 @@ preview_lines read_preview(byte_source& source, std::size_t max_lines, std::size
     }
     preview.ok = true;
     return preview;
+}
+
+} // namespace models
+
+namespace models {
+
+double decimal_rounding(const char* first, const char* last, char point, double value) {
+    bool negative = false;
+    if (first < last && (*first == '+' || *first == '-'))
+        negative = *first++ == '-';
+    // Up to 19 significant digits fit a 64-bit integer exactly, and so the
+    // 64-bit significand of extended precision.
+    std::uint64_t digits = 0;
+    int significant = 0, exponent = 0;
+    bool any = false, after_point = false;
+    for (; first < last; ++first) {
+        if (*first == point && !after_point) {
+            after_point = true;
+            continue;
+        }
+        if (*first < '0' || *first > '9')
+            break;
+        any = true;
+        const int digit = *first - '0';
+        if (digits == 0 && digit == 0) {
+            exponent -= after_point ? 1 : 0;
+            continue;
+        }
+        if (significant == 19) {
+            if (digit != 0)
+                return 0;
+            exponent += after_point ? 0 : 1;
+            continue;
+        }
+        digits = digits * 10 + static_cast<std::uint64_t>(digit);
+        ++significant;
+        exponent -= after_point ? 1 : 0;
+    }
+    if (!any)
+        return 0;
+    if (first < last && (*first == 'e' || *first == 'E')) {
+        ++first;
+        bool minus = false;
+        if (first < last && (*first == '+' || *first == '-'))
+            minus = *first++ == '-';
+        int e = 0;
+        for (; first < last && *first >= '0' && *first <= '9'; ++first)
+            e = e < 1000 ? e * 10 + (*first - '0') : e;
+        exponent += minus ? -e : e;
+    }
+    if (first != last || digits == 0 || exponent < -27 || exponent > 27)
+        return 0;
+    // 10^27 = 2^27 5^27 and 5^27 < 2^64: every power up to it is exact, so the
+    // one product or quotient below rounds once, to extended precision.
+    long double power = 1;
+    for (int k = 0; k < (exponent < 0 ? -exponent : exponent); ++k)
+        power *= 10;
+    long double exact = static_cast<long double>(digits);
+    exact = exponent < 0 ? exact / power : exact * power;
+    if (negative)
+        exact = -exact;
+    return static_cast<double>(exact - static_cast<long double>(value));
 }
 
 } // namespace models

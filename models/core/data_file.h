@@ -122,9 +122,18 @@ constexpr std::size_t scan_block_rows = 2048;
 // columns stops the scan with an error naming the line (and column); rows
 // already passed to the sink are then to be discarded by the caller.
 // A file with no data rows at all is an error.
+// With rounding set, each row holds twice as many values: the doubles, then
+// for each what rounding it to double took away (see decimal_rounding), for
+// models whose residuals come near that rounding.
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
-                      const progress_sink& progress = nullptr);
+                      const progress_sink& progress = nullptr, bool rounding = false);
+
+// The number written in [first, last) (digits with the decimal point point,
+// an optional sign and exponent) less value, its double, computed in
+// extended precision; 0 where the text has more than 19 significant digits
+// or an exponent beyond 27, whose exact value extended precision cannot hold.
+double decimal_rounding(const char* first, const char* last, char point, double value);
 
 struct preview_lines {
     bool ok = false;

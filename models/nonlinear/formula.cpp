@@ -418,7 +418,8 @@ template <class T> void binary_op(opcode op, slot<T>& a, const slot<T>& b, Eigen
 template <class T>
 void run(const std::vector<instruction>& code, const std::vector<Eigen::ArrayXd>& columns,
          Eigen::Index rows, const Eigen::VectorXd& b, Eigen::Array<T, Eigen::Dynamic, 1>& values,
-         Eigen::Array<T, Eigen::Dynamic, Eigen::Dynamic>* jacobian) {
+         Eigen::Array<T, Eigen::Dynamic, Eigen::Dynamic>* jacobian,
+         const std::vector<Eigen::ArrayXd>* low = nullptr) {
     using array = typename slot<T>::array;
     const Eigen::Index p = b.size();
     std::vector<slot<T>> stack;
@@ -428,10 +429,14 @@ void run(const std::vector<instruction>& code, const std::vector<Eigen::ArrayXd>
         case opcode::constant:
             stack.push_back({array::Constant(rows, T(in.value)), {}, false});
             break;
-        case opcode::column:
-            stack.push_back(
-                {columns[static_cast<size_t>(in.index)].head(rows).template cast<T>(), {}, false});
+        case opcode::column: {
+            const auto c = static_cast<size_t>(in.index);
+            array column = columns[c].head(rows).template cast<T>();
+            if (low && c < low->size() && (*low)[c].size() >= rows)
+                column += (*low)[c].head(rows).template cast<T>();
+            stack.push_back({std::move(column), {}, false});
             break;
+        }
         case opcode::parameter: {
             slot<T> s{array::Constant(rows, T(b[in.index])), {}, jacobian != nullptr};
             if (s.varies) {
@@ -479,8 +484,9 @@ void expression::evaluate(const std::vector<Eigen::ArrayXd>& columns, Eigen::Ind
 }
 
 void expression::evaluate_extended(const std::vector<Eigen::ArrayXd>& columns, Eigen::Index rows,
-                                   const Eigen::VectorXd& b, extended_array& values) const {
-    run<long double>(code, columns, rows, b, values, nullptr);
+                                   const Eigen::VectorXd& b, extended_array& values,
+                                   const std::vector<Eigen::ArrayXd>* low) const {
+    run<long double>(code, columns, rows, b, values, nullptr, low);
 }
 
 std::vector<int> expression::columns_used() const {

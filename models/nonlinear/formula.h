@@ -54,8 +54,11 @@ class expression {
     // Values as above in extended precision (long double), for sums of
     // squares whose residuals are near the rounding of the data.
     using extended_array = Eigen::Array<long double, Eigen::Dynamic, 1>;
+    // low, when given, holds per column what rounding the data to double
+    // took away (the exact value less the double), added in extended precision.
     void evaluate_extended(const std::vector<Eigen::ArrayXd>& columns, Eigen::Index rows,
-                           const Eigen::VectorXd& b, extended_array& values) const;
+                           const Eigen::VectorXd& b, extended_array& values,
+                           const std::vector<Eigen::ArrayXd>* low = nullptr) const;
 
     // The data columns the expression reads.
     std::vector<int> columns_used() const;

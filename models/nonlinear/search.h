@@ -19,12 +19,14 @@ struct fit_problem {
     Eigen::Index p = 0;                    // parameters
     Eigen::ArrayXd y;                      // the response
     expression::extended_array y_extended; // the response in extended precision
+    std::vector<Eigen::ArrayXd> low;       // per column: the data's rounding to double, or empty
 };
 
 // The problem of fitting f to the columns (see fit_nonlinear); false with
 // error if the data do not fit the formula.
 bool make_problem(const formula& f, const std::vector<std::vector<double>>& columns,
-                  fit_problem& pr, std::string& error);
+                  fit_problem& pr, std::string& error,
+                  const std::vector<std::vector<double>>* low = nullptr);
 
 // Residuals model - response at b, formed in extended precision and rounded;
 // returns their sum of squares (infinity if not finite).

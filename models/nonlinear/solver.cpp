@@ -161,7 +161,7 @@ std::vector<Eigen::VectorXd> grid_search(const fit_problem& pr, const std::vecto
 
 long double residuals(const fit_problem& pr, const Eigen::VectorXd& b, Eigen::VectorXd& r) {
     expression::extended_array f;
-    pr.model->evaluate_extended(pr.columns, pr.n, b, f);
+    pr.model->evaluate_extended(pr.columns, pr.n, b, f, &pr.low);
     expression::extended_array e = f - pr.y_extended;
     r = e.cast<double>().matrix();
     long double sum = e.square().sum();
@@ -337,14 +337,25 @@ bool prepare(const formula& f, const std::vector<std::vector<double>>& data, fit
 } // namespace
 
 bool make_problem(const formula& f, const std::vector<std::vector<double>>& columns,
-                  fit_problem& pr, std::string& error) {
+                  fit_problem& pr, std::string& error,
+                  const std::vector<std::vector<double>>* low) {
     if (!prepare(f, columns, pr, error))
         return false;
+    // The data's rounding to double, where given: residuals near that
+    // rounding (a model that fits to 1e-13) are then formed from the values
+    // as the file wrote them.
+    if (low && low->size() == columns.size()) {
+        pr.low.resize(low->size());
+        for (std::size_t c = 0; c < low->size(); ++c)
+            if ((*low)[c].size() == columns[c].size() && pr.columns[c].size() != 0)
+                pr.low[c] = Eigen::Map<const Eigen::ArrayXd>(
+                    (*low)[c].data(), static_cast<Eigen::Index>((*low)[c].size()));
+    }
     if (pr.n < pr.p || pr.n == 0) {
         error = "fewer rows than parameters";
         return false;
     }
-    f.response.evaluate_extended(pr.columns, pr.n, Eigen::VectorXd(), pr.y_extended);
+    f.response.evaluate_extended(pr.columns, pr.n, Eigen::VectorXd(), pr.y_extended, &pr.low);
     pr.y = pr.y_extended.cast<double>();
     for (Eigen::Index i = 0; i < pr.n; ++i)
         if (!std::isfinite(pr.y[i])) {
@@ -373,7 +384,7 @@ nonlinear_fit fit_nonlinear(const formula& f, const std::vector<std::vector<doub
     nonlinear_fit out;
     out.parameters = f.parameters;
     fit_problem pr;
-    if (!make_problem(f, columns, pr, out.error))
+    if (!make_problem(f, columns, pr, out.error, options.low_parts))
         return out;
     if (starts.size() != f.parameters.size()) {
         out.error = "one start value per parameter is needed";

@@ -36,6 +36,10 @@ struct solver_options {
     // Search start values over a grid before the first run (the catalogue's
     // self-start); the given starts set the scale of the grid.
     bool search_first = false;
+    // Per column of the data, what rounding each value to double took away
+    // (the value as written less the double), or null: residuals formed in
+    // extended precision then see the data as the file wrote them.
+    const std::vector<std::vector<double>>* low_parts = nullptr;
 };
 
 // Fits f to the data. columns[i] holds the rows of the column named i-th

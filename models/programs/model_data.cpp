@@ -74,7 +74,8 @@ model_data open_model_data(const std::string& path, const std::string& y, const 
 
 row_source rows_of(model_data& data) {
     return [&data](const row_sink& sink) {
-        data.counts = scan_rows(*data.file, data.header, data.columns, sink, data.progress);
+        data.counts =
+            scan_rows(*data.file, data.header, data.columns, sink, data.progress, data.rounding);
         return data.counts.ok && !data.counts.stopped;
     };
 }
@@ -82,7 +83,8 @@ row_source rows_of(model_data& data) {
 bool read_all_rows(model_data& data, std::vector<double>& rows) {
     rows.clear();
     const bool read = rows_of(data)([&](const double* values, std::size_t count) {
-        rows.insert(rows.end(), values, values + count * data.columns.size());
+        rows.insert(rows.end(), values,
+                    values + count * data.columns.size() * (data.rounding ? 2 : 1));
         return true;
     });
     if (!read) {

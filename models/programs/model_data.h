@@ -25,6 +25,8 @@ struct model_data {
     data_header header;
     std::vector<std::size_t> columns; // the response first, then the predictors
     scan_counts counts;               // of the last pass over the rows
+    // Rows carry, after their values, what rounding each to double took away.
+    bool rounding = false;
     progress_sink progress;           // told of long reads
     // Told of long work other than reading: what, and the share done (0 to 1).
     std::function<void(const char* what, double fraction)> work_progress;

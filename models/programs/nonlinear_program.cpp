@@ -54,17 +54,19 @@ fit_report nonlinear_report(const program_info& program, const model_data& data,
 }
 
 // The rows' columns, one vector per column of the file (unused ones empty),
-// from rows of the chosen columns.
+// from rows of the chosen columns; with part set to 1, what rounding took
+// away (rows read with data.rounding).
 std::vector<std::vector<double>> column_vectors(const model_data& data,
-                                                const std::vector<double>& rows) {
+                                                const std::vector<double>& rows, int part = 0) {
     std::vector<std::vector<double>> columns(data.header.names.size());
-    const std::size_t width = data.columns.size();
+    const std::size_t values = data.columns.size();
+    const std::size_t width = data.rounding ? 2 * values : values;
     const std::size_t count = width ? rows.size() / width : 0;
-    for (std::size_t c = 0; c < width; ++c) {
+    for (std::size_t c = 0; c < values; ++c) {
         auto& column = columns[data.columns[c]];
         column.resize(count);
         for (std::size_t i = 0; i < count; ++i)
-            column[i] = rows[i * width + c];
+            column[i] = rows[i * width + part * values + c];
     }
     return columns;
 }
@@ -94,11 +96,21 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
     if (used.empty())
         return refused(exit_usage, "--formula: the formula names no column of the data");
     data.columns.assign(used.begin(), used.end());
+    // Residuals near the rounding of the data (a model that fits to 1e-13)
+    // are formed from the values as the file wrote them.
+    data.rounding = true;
     std::vector<double> rows;
-    if (!read_all_rows(data, rows))
+    const bool read = read_all_rows(data, rows);
+    data.rounding = false;
+    if (!read)
         return refused(data.status, data.reason);
+    data.rounding = true;
     const auto columns = column_vectors(data, rows);
-    const nonlinear_fit fit = fit_nonlinear(f, columns, starts.values);
+    const auto low = column_vectors(data, rows, 1);
+    data.rounding = false;
+    solver_options solving;
+    solving.low_parts = &low;
+    const nonlinear_fit fit = fit_nonlinear(f, columns, starts.values, solving);
     if (!fit.ok)
         return refused(exit_data_unusable, fit.error);
     if (!fit.converged)

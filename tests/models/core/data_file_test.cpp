@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -265,3 +268,31 @@ TEST(DataFile, PreviewShowsTheFirstLines) {
 
 } // namespace
 } // namespace models
+
+TEST(DecimalRounding, WhatTheDoubleTookAway) {
+    struct rounding_case {
+        const char* text;
+        char point;
+        long double exact; // 0: out of reach, the double stands
+    };
+    const rounding_case cases[] = {
+        {"0.1", '.', 0.1L},
+        {"-2,5E-3", ',', -2.5e-3L},
+        {"2.044333373291E+00", '.', 2.044333373291L},
+        {"000.050", '.', 0.05L},
+        {"1234567890123456789", '.', 1234567890123456789.0L},
+        {"12345678901234567891", '.', 0},
+        {"1e30", '.', 0},
+        {"1.5x", '.', 0},
+    };
+    for (const auto& c : cases) {
+        const std::string text = c.text;
+        std::string dotted = text;
+        std::replace(dotted.begin(), dotted.end(), ',', '.');
+        const double value = std::strtod(dotted.c_str(), nullptr);
+        const double want = c.exact == 0 ? 0.0 : static_cast<double>(c.exact - (long double)value);
+        EXPECT_EQ(models::decimal_rounding(text.data(), text.data() + text.size(), c.point, value),
+                  want)
+            << c.text;
+    }
+}

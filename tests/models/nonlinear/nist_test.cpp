@@ -1,6 +1,7 @@
 // The non-linear NIST StRD problems, each from both of its start values:
 // digits of agreement (LRE) with the certified estimates, standard
 // deviations and residual sum of squares.
+#include "data_file.h"
 #include "nist_certified.h"
 #include "solver.h"
 
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -36,19 +38,25 @@ double lre(double got, double certified) {
     return std::isfinite(e) ? std::min(11.0, e) : 0;
 }
 
-// Columns y, x (or y, x1, x2) from the data lines of the .dat file.
-std::vector<std::vector<double>> read_columns(const nist_dataset& d) {
+// Columns y, x (or y, x1, x2) from the data lines of the .dat file, and
+// what rounding each value to double took away, as the data reader gives it.
+std::vector<std::vector<double>> read_columns(const nist_dataset& d,
+                                              std::vector<std::vector<double>>& low) {
     std::ifstream in(std::string(TREL_NIST_DIR) + "/" + d.name + ".dat");
     std::vector<std::vector<double>> cols(static_cast<size_t>(d.columns));
+    low.assign(cols.size(), {});
     std::string line;
     for (int n = 1; std::getline(in, line); ++n) {
         if (n < d.first_line || n > d.last_line)
             continue;
         std::istringstream fields(line);
-        for (auto& c : cols) {
-            double v = 0;
-            fields >> v;
-            c.push_back(v);
+        for (std::size_t c = 0; c < cols.size(); ++c) {
+            std::string text;
+            fields >> text;
+            const double v = std::strtod(text.c_str(), nullptr);
+            cols[c].push_back(v);
+            low[c].push_back(
+                models::decimal_rounding(text.data(), text.data() + text.size(), '.', v));
         }
     }
     return cols;
@@ -73,7 +81,8 @@ TEST_P(nist, matches_certified_values) {
     else
         for (int i = 1; i < d.columns; ++i)
             names.push_back("x" + std::to_string(i));
-    auto cols = read_columns(d);
+    std::vector<std::vector<double>> low;
+    auto cols = read_columns(d, low);
     ASSERT_EQ(static_cast<int>(cols[0].size()), d.observations);
     auto f = models::parse_formula(formula_text(d), names);
     ASSERT_TRUE(f.ok) << f.error;
@@ -92,7 +101,9 @@ TEST_P(nist, matches_certified_values) {
     for (size_t k : nist_index)
         starts.push_back(given.at(k));
 
-    auto fit = models::fit_nonlinear(f.value, cols, starts);
+    models::solver_options options;
+    options.low_parts = &low;
+    auto fit = models::fit_nonlinear(f.value, cols, starts, options);
     ASSERT_TRUE(fit.ok) << fit.error;
     ASSERT_TRUE(fit.converged) << fit.reason;
     EXPECT_EQ(fit.n, d.observations);
@@ -107,13 +118,12 @@ TEST_P(nist, matches_certified_values) {
                 d.name, GetParam().start, est, sd, rss, fit.iterations,
                 fit.restarted ? "  restarted" : "");
     // Lanczos1's residuals (1e-13) are within a thousand times the rounding
-    // of its data to double: its certified sum of squares, and the standard
-    // deviations that scale with it, hold only about 3 digits for the data
-    // as doubles (our estimates give the certified RSS to 5 digits on the
-    // exact decimal data).
+    // of its data to double: the residuals are formed from the values as
+    // written (low parts), which gives its sum of squares and the standard
+    // deviations that scale with it to 4 digits or more.
     bool lanczos1 = std::string(d.name) == "Lanczos1";
     EXPECT_GE(est, 7);
-    EXPECT_GE(sd, lanczos1 ? 3 : 6);
+    EXPECT_GE(sd, lanczos1 ? 4 : 6);
     if (!lanczos1) {
         EXPECT_GE(rss, 9);
     }
