@@ -651,7 +651,8 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
 
     for (;;) {
         double* row = block.data() + filled * width;
-        const row_status status = scanner.read_row(p, buffer.end(), row, rounding ? row + values : nullptr);
+        const row_status status =
+            scanner.read_row(p, buffer.end(), row, rounding ? row + values : nullptr);
         switch (status) {
         case row_status::used:
             ++counts.rows;

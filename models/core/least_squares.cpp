@@ -107,7 +107,9 @@ template <class T> class accumulator {
     long long n_ = 0;
 };
 
-template <class T> T square(const T& v) { return v * v; }
+template <class T> T square(const T& v) {
+    return v * v;
+}
 
 // The solution of the least-squares problem held in a triangle, in T.
 template <class T> struct solution {
@@ -219,8 +221,8 @@ finished finish(const design& d, const solution<T>& s, const std::vector<double>
     for (int j = 0; j < terms; ++j) {
         const bool out = s.aliased[j];
         f.coefficients.push_back(out ? nan : static_cast<double>(raw(j)));
-        f.std_errors.push_back(out || df <= 0 ? nan
-                                              : static_cast<double>(sqrt(variance * raw_cov(j, j))));
+        f.std_errors.push_back(
+            out || df <= 0 ? nan : static_cast<double>(sqrt(variance * raw_cov(j, j))));
     }
     return f;
 }
@@ -237,7 +239,8 @@ double double_pass_error(const design& d, const solution<double>& s,
     Eigen::VectorXd lengths(k);
     for (int a = 0; a < k; ++a)
         lengths(a) = s.reduced.col(a).head(a + 1).norm();
-    const Eigen::MatrixXd scaled = s.reduced.topLeftCorner(k, k) * lengths.cwiseInverse().asDiagonal();
+    const Eigen::MatrixXd scaled =
+        s.reduced.topLeftCorner(k, k) * lengths.cwiseInverse().asDiagonal();
     const Eigen::MatrixXd scaled_inverse = lengths.asDiagonal() * s.inverse;
     condition = scaled.norm() * scaled_inverse.norm();
     const Eigen::VectorXd scaled_beta = lengths.cwiseProduct(s.beta);
@@ -300,7 +303,9 @@ std::vector<double> centred_shifts(const design& d, const Eigen::MatrixXd& r,
     return centre;
 }
 
-bool all_finite(const Eigen::MatrixXd& r) { return r.allFinite(); }
+bool all_finite(const Eigen::MatrixXd& r) {
+    return r.allFinite();
+}
 
 } // namespace
 
@@ -317,7 +322,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
     bool kept_whole = true;
     accumulator<double> fast(d, {});
     {
-            if (!source([&](const double* values, std::size_t rows) {
+        if (!source([&](const double* values, std::size_t rows) {
                 if (kept_whole && kept.size() + rows * raw <= kept_values_max) {
                     kept.insert(kept.end(), values, values + rows * raw);
                 } else if (kept_whole) {
@@ -348,9 +353,8 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         const double length = r.col(s.kept[a]).norm();
         suspect = suspect || !(std::fabs(s.reduced(a, a)) > suspect_share * length);
     }
-    const double error = suspect ? 1.0
-                                 : double_pass_error(d, s, fast.shifts(), r.col(terms).norm(),
-                                                     fit.condition);
+    const double error =
+        suspect ? 1.0 : double_pass_error(d, s, fast.shifts(), r.col(terms).norm(), fit.condition);
     fit.tss = d.intercept ? r.col(terms).tail(terms).squaredNorm() : r.col(terms).squaredNorm();
 
     if (!suspect && error <= trusted_error) {

@@ -45,9 +45,9 @@ struct least_squares_fit {
     std::vector<double> std_errors;   // per term; NaN where aliased
     std::vector<bool> aliased;        // per term
     double rss = 0;
-    double tss = 0; // about the mean with an intercept, else about zero
-    bool extended = false;  // the quadruple-precision pass was needed
-    double condition = 0;   // of the design with unit-norm columns (double pass)
+    double tss = 0;        // about the mean with an intercept, else about zero
+    bool extended = false; // the quadruple-precision pass was needed
+    double condition = 0;  // of the design with unit-norm columns (double pass)
     // The triangle of [terms | y] from the final pass, in the original order
     // of the terms (aliased ones included): R'R = X'X. The intercept column
     // holds ones and the other columns are the data less their first row's

@@ -38,8 +38,8 @@ std::string padded(const std::string& text, std::size_t width, bool left) {
 }
 
 std::string coefficient_table(const std::vector<coefficient>& rows) {
-    static const char* const heads[] = {"Estimate", "Std. Error", "t value", "Pr(>|t|)",
-                                        "95% low", "95% high"};
+    static const char* const heads[] = {"Estimate", "Std. Error", "t value",
+                                        "Pr(>|t|)", "95% low",    "95% high"};
     std::size_t name_width = 11;
     for (const auto& row : rows)
         name_width = std::max(name_width, row.name.size());
@@ -94,8 +94,9 @@ std::string text_report(const fit_report& r) {
     text += "Log-likelihood: " + shown(r.log_likelihood) + ",  AIC: " + shown(r.aic) +
             ",  BIC: " + shown(r.bic) + "\n";
     if (!r.aliased.empty()) {
-        text += "Aliased (exact combinations of other terms, not fitted): " +
-                joined(r.aliased, ", ") + "\n";
+        text +=
+            "Aliased (exact combinations of other terms, not fitted): " + joined(r.aliased, ", ") +
+            "\n";
     }
     for (const auto& line : r.extra_text)
         text += line + "\n";
@@ -150,12 +151,11 @@ std::string json_array(const std::vector<std::string>& items) {
 std::string json_report(const fit_report& r) {
     std::vector<std::string> estimates;
     for (const auto& e : r.estimates) {
-        estimates.push_back("{\"name\": " + json_string(e.name) +
-                            ", \"estimate\": " + json_number(e.estimate) +
-                            ", \"std_error\": " + json_number(e.std_error) +
-                            ", \"t\": " + json_number(e.t) + ", \"p\": " + json_number(e.p) +
-                            ", \"ci_low\": " + json_number(e.ci_low) +
-                            ", \"ci_high\": " + json_number(e.ci_high) + "}");
+        estimates.push_back(
+            "{\"name\": " + json_string(e.name) + ", \"estimate\": " + json_number(e.estimate) +
+            ", \"std_error\": " + json_number(e.std_error) + ", \"t\": " + json_number(e.t) +
+            ", \"p\": " + json_number(e.p) + ", \"ci_low\": " + json_number(e.ci_low) +
+            ", \"ci_high\": " + json_number(e.ci_high) + "}");
     }
     std::vector<std::string> aliased;
     for (const auto& name : r.aliased)

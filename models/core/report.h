@@ -55,7 +55,7 @@ std::string text_report(const fit_report& report);
 std::string json_report(const fit_report& report);
 
 // JSON pieces for extra_json and for tests.
-std::string json_number(double value); // 17 significant digits; null when not finite
+std::string json_number(double value);            // 17 significant digits; null when not finite
 std::string json_string(const std::string& text); // quoted, escaped (UTF-8 passed through)
 std::string json_array(const std::vector<std::string>& items); // items already JSON
 

@@ -19,7 +19,9 @@ using quiet_policy = boost::math::policies::policy<
     boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
     boost::math::policies::evaluation_error<boost::math::policies::ignore_error>>;
 
-bool usable_df(double df) { return std::isfinite(df) && df > 0; }
+bool usable_df(double df) {
+    return std::isfinite(df) && df > 0;
+}
 
 } // namespace
 

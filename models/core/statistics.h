@@ -12,9 +12,9 @@ struct coefficient {
     std::string name;
     double estimate = 0;
     double std_error = 0;
-    double t = 0;       // estimate / std_error
-    double p = 0;       // two-sided, Student's t with the residual df
-    double ci_low = 0;  // 95% interval, Student's t quantile
+    double t = 0;      // estimate / std_error
+    double p = 0;      // two-sided, Student's t with the residual df
+    double ci_low = 0; // 95% interval, Student's t quantile
     double ci_high = 0;
 };
 

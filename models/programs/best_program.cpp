@@ -13,19 +13,6 @@ namespace models {
 
 namespace {
 
-model_run refused(int status, const std::string& reason) {
-    model_run run;
-    run.status = status;
-    run.reason = reason;
-    return run;
-}
-
-std::string shown(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.7g", v);
-    return text;
-}
-
 // Fits the chosen model as the linear or curve-linear program would and
 // names it the best model.
 model_run fit_chosen(const program_info& program, const options& o, model_data& data,
@@ -44,7 +31,7 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     if (!o.criterion.empty()) {
         const auto parsed = parse_subset_criterion(o.criterion);
         if (!parsed)
-            return refused(exit_usage, "--criterion: aic, aicc, bic, cp or adjr2");
+            return refused_run(exit_usage, "--criterion: aic, aicc, bic, cp or adjr2");
         by = *parsed;
     }
     // The full model's triangle holds every subset's residual sum of squares.
@@ -53,11 +40,11 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
         fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
     if (!data.counts.ok) {
         reading_failed(data);
-        return refused(data.status, data.reason);
+        return refused_run(data.status, data.reason);
     }
     if (!full.ok)
-        return refused(full.error.rfind("too few", 0) == 0 ? exit_data_unusable : exit_not_fitted,
-                       full.error);
+        return refused_run(
+            full.error.rfind("too few", 0) == 0 ? exit_data_unusable : exit_not_fitted, full.error);
     subset_options search;
     search.forced = o.intercept ? 1 : 0;
     if (data.work_progress)
@@ -69,11 +56,11 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     if (data.work_progress)
         data.work_progress("searching the subsets", 1.0);
     if (found.status != subset_status::ok)
-        return refused(exit_not_fitted, "the subset search failed: " + found.message);
+        return refused_run(exit_not_fitted, "the subset search failed: " + found.message);
     const subset_context context = context_of(found, double(full.n), search.forced);
     const std::vector<ranked_subset> ranked = rank_subsets(found, context, by);
     if (ranked.empty())
-        return refused(exit_not_fitted, "no subset could be ranked");
+        return refused_run(exit_not_fitted, "no subset could be ranked");
 
     // The chosen subset, fitted and reported as the linear model is.
     const std::vector<std::size_t> all = data.columns;
@@ -88,12 +75,12 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
             listed += (listed.empty() ? "" : " ") + data.name(t + 1);
         }
         const double value = score_value(r.scores, by);
-        candidates.push_back("{\"terms\": " + json_array(names) + ", \"k\": " +
-                             std::to_string(r.model.terms.size()) + ", \"rss\": " +
+        candidates.push_back("{\"terms\": " + json_array(names) +
+                             ", \"k\": " + std::to_string(r.model.terms.size()) + ", \"rss\": " +
                              json_number(r.model.rss) + ", \"value\": " + json_number(value) + "}");
         lines.push_back("  k=" + std::to_string(r.model.terms.size()) + "  RSS " +
-                        shown(r.model.rss) + "  " + criterion_name(by) + " " + shown(value) +
-                        "  " + listed);
+                        short_number(r.model.rss) + "  " + criterion_name(by) + " " +
+                        short_number(value) + "  " + listed);
     }
     data.columns = {all[0]};
     for (int t : ranked.front().model.terms)
@@ -122,18 +109,19 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
 
 model_run run_best_curve(const program_info& program, const options& o, model_data& data) {
     if (data.predictors() != 1)
-        return refused(exit_usage, "the best curve-linear model takes one predictor; --x names " +
-                                       std::to_string(data.predictors()));
+        return refused_run(exit_usage,
+                           "the best curve-linear model takes one predictor; --x names " +
+                               std::to_string(data.predictors()));
     degree_criterion by = degree_criterion::cv;
     if (!o.criterion.empty()) {
         const auto parsed = parse_degree_criterion(o.criterion);
         if (!parsed)
-            return refused(exit_usage, "--criterion: aic, aicc, bic or cv");
+            return refused_run(exit_usage, "--criterion: aic, aicc, bic or cv");
         by = *parsed;
     }
     std::vector<double> rows;
     if (!read_all_rows(data, rows))
-        return refused(data.status, data.reason);
+        return refused_run(data.status, data.reason);
     std::vector<double> x(rows.size() / 2), y(rows.size() / 2);
     for (std::size_t i = 0; i < x.size(); ++i) {
         y[i] = rows[2 * i];
@@ -141,9 +129,9 @@ model_run run_best_curve(const program_info& program, const options& o, model_da
     }
     const degree_choice choice = choose_degree(x, y, o.max_degree, by);
     if (!choice.ok)
-        return refused(exit_data_unusable, choice.error);
+        return refused_run(exit_data_unusable, choice.error);
     if (choice.chosen == 0)
-        return refused(exit_not_fitted, "the criterion applies to no degree");
+        return refused_run(exit_not_fitted, "the criterion applies to no degree");
     const char* name = o.criterion.empty() ? "cv" : o.criterion.c_str();
     std::vector<std::string> candidates;
     std::vector<std::string> lines = {std::string("Degrees by ") + name + ":"};
@@ -151,17 +139,26 @@ model_run run_best_curve(const program_info& program, const options& o, model_da
         double value = NAN;
         if (fit.available) {
             switch (by) {
-            case degree_criterion::aic: value = fit.aic; break;
-            case degree_criterion::aicc: value = fit.aicc; break;
-            case degree_criterion::bic: value = fit.bic; break;
-            case degree_criterion::cv: value = fit.cv_applicable ? fit.cv : NAN; break;
+            case degree_criterion::aic:
+                value = fit.aic;
+                break;
+            case degree_criterion::aicc:
+                value = fit.aicc;
+                break;
+            case degree_criterion::bic:
+                value = fit.bic;
+                break;
+            case degree_criterion::cv:
+                value = fit.cv_applicable ? fit.cv : NAN;
+                break;
             }
         }
-        candidates.push_back("{\"degree\": " + std::to_string(fit.degree) + ", \"rss\": " +
-                             json_number(fit.available ? fit.rss : NAN) +
+        candidates.push_back("{\"degree\": " + std::to_string(fit.degree) +
+                             ", \"rss\": " + json_number(fit.available ? fit.rss : NAN) +
                              ", \"value\": " + json_number(value) + "}");
         lines.push_back("  degree " + std::to_string(fit.degree) + ": " +
-                        (fit.available ? "RSS " + shown(fit.rss) + "  " + name + " " + shown(value)
+                        (fit.available ? "RSS " + short_number(fit.rss) + "  " + name + " " +
+                                             short_number(value)
                                        : "left out (" + fit.reason + ")") +
                         (fit.degree == choice.chosen ? "  <- chosen" : ""));
     }

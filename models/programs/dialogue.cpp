@@ -41,8 +41,7 @@ std::unique_ptr<byte_source> open_file(dialogue_io& io, const std::string& path)
     return std::make_unique<file_source>(path);
 }
 
-std::string take_file(const program_info&, answers& a, const std::string& answer,
-                      dialogue_io& io) {
+std::string take_file(const program_info&, answers& a, const std::string& answer, dialogue_io& io) {
     if (!answer.empty())
         return "press Enter alone to choose the file";
     std::string why;
@@ -108,8 +107,7 @@ std::string take_degree_into(int& target, const std::string& answer) {
     return {};
 }
 
-std::string take_degree(const program_info&, answers& a, const std::string& answer,
-                        dialogue_io&) {
+std::string take_degree(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
     return take_degree_into(a.o.degree, answer);
 }
 
@@ -118,16 +116,14 @@ std::string take_max_degree(const program_info&, answers& a, const std::string& 
     return take_degree_into(a.o.max_degree, answer);
 }
 
-std::string take_formula(const program_info&, answers& a, const std::string& answer,
-                         dialogue_io&) {
+std::string take_formula(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
     if (answer.empty())
         return "the formula is needed";
     a.o.formula = answer;
     return {};
 }
 
-std::string take_start(const program_info&, answers& a, const std::string& answer,
-                       dialogue_io&) {
+std::string take_start(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
     a.o.start = answer;
     return {};
 }

@@ -37,7 +37,9 @@ class handle_owner {
     HANDLE handle_;
 };
 
-void say(const std::string& text) { std::fputs(text.c_str(), stdout); }
+void say(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+}
 
 std::string system_error(DWORD code) {
     const std::string message = system_message(code);

@@ -11,8 +11,8 @@ std::unique_ptr<plot_model> plot_of(const model_run& run, model_data& data) {
     labels.formula = run.report.formula;
     labels.response = run.report.response;
     labels.predictor = one_predictor ? data.name(1) : std::string();
-    auto plot = std::make_unique<plot_model>(
-        labels, one_predictor ? plot_kind::data_and_curve : plot_kind::observed_vs_fitted);
+    auto plot = std::make_unique<plot_model>(labels, one_predictor ? plot_kind::data_and_curve
+                                                                   : plot_kind::observed_vs_fitted);
     const auto predict = run.predict;
     if (one_predictor) {
         plot->set_curve([predict](double x) {

@@ -3,6 +3,7 @@
 #include "pipeline.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace models {
 
@@ -23,11 +24,17 @@ std::string formula_of(const design& d, const std::vector<std::string>& terms,
 
 } // namespace
 
+std::string short_number(double value, int digits) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    return text;
+}
+
 design linear_design(const program_info& program, const options& o, const model_data& data) {
     design d;
     d.predictors = data.predictors();
-    const bool curve = program.kind == model_kind::curve_linear ||
-                       program.kind == model_kind::best_curve;
+    const bool curve =
+        program.kind == model_kind::curve_linear || program.kind == model_kind::best_curve;
     d.intercept = curve ? true : o.intercept;
     d.degree = curve ? o.degree : 0;
     return d;
@@ -65,7 +72,8 @@ fit_report linear_report(const program_info& program, const design& d, const mod
             r.aliased.push_back(names[j]);
             continue;
         }
-        r.estimates.push_back(make_coefficient(names[j], fit.coefficients[j], fit.std_errors[j], df));
+        r.estimates.push_back(
+            make_coefficient(names[j], fit.coefficients[j], fit.std_errors[j], df));
     }
     // Without an intercept R² and F are measured from zero, as the
     // references state them.
@@ -118,11 +126,12 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
     const design d = linear_design(program, o, data);
     if (d.degree > 0 && d.predictors != 1) {
         run.status = exit_usage;
-        run.reason = "the curve-linear model takes one predictor; --x names " +
-                     std::to_string(d.predictors);
+        run.reason =
+            "the curve-linear model takes one predictor; --x names " + std::to_string(d.predictors);
         return run;
     }
-    const least_squares_fit fit = fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
+    const least_squares_fit fit =
+        fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
     if (!data.counts.ok) {
         reading_failed(data);
         run.status = data.status;

@@ -14,7 +14,9 @@
 
 namespace {
 
-const models::program_info& this_program() { return *models::program_numbered(TREL_MODEL_NUMBER); }
+const models::program_info& this_program() {
+    return *models::program_numbered(TREL_MODEL_NUMBER);
+}
 
 // Progress of a long read on standard error: nothing for the first second,
 // then the share read, on one line that the end clears.
@@ -52,9 +54,8 @@ int run_batch_main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     progress_line progress;
     const models::batch_output result = models::run_batch(
-        this_program(), args, [&progress](std::uint64_t done, std::uint64_t total) {
-            progress(done, total);
-        },
+        this_program(), args,
+        [&progress](std::uint64_t done, std::uint64_t total) { progress(done, total); },
         [&progress](const char* what, double fraction) { progress.show(what, fraction); });
     std::fwrite(result.out.data(), 1, result.out.size(), stdout);
     std::fputs(result.err.c_str(), stderr);
@@ -77,8 +78,7 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: not enough memory\n", this_program().program);
     } catch (...) {
-        std::fprintf(stderr, "%s: an internal error stopped the program\n",
-                     this_program().program);
+        std::fprintf(stderr, "%s: an internal error stopped the program\n", this_program().program);
     }
     return models::exit_not_fitted;
 }

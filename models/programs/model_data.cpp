@@ -96,8 +96,8 @@ bool read_all_rows(model_data& data, std::vector<double>& rows) {
 
 void reading_failed(model_data& data) {
     fail(data, exit_data_unusable,
-         data.path + ": " + (data.counts.error.empty() ? "the data could not be read"
-                                                       : data.counts.error));
+         data.path + ": " +
+             (data.counts.error.empty() ? "the data could not be read" : data.counts.error));
 }
 
 void describe_data(const model_data& data, fit_report& report) {

@@ -27,7 +27,7 @@ struct model_data {
     scan_counts counts;               // of the last pass over the rows
     // Rows carry, after their values, what rounding each to double took away.
     bool rounding = false;
-    progress_sink progress;           // told of long reads
+    progress_sink progress; // told of long reads
     // Told of long work other than reading: what, and the share done (0 to 1).
     std::function<void(const char* what, double fraction)> work_progress;
 
@@ -42,8 +42,7 @@ model_data open_model_data(const std::string& path, const std::string& y, const 
 
 // The same from a source in memory (tests).
 model_data open_model_data(std::unique_ptr<byte_source> source, const std::string& path,
-                           const std::string& y, const std::string& x,
-                           default_predictors fallback);
+                           const std::string& y, const std::string& x, default_predictors fallback);
 
 // Streams the rows [y, x1..xk] of the chosen columns; each call reads the
 // file again from its start. A reading error is kept in data.counts.

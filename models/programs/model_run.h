@@ -19,4 +19,15 @@ struct model_run {
     std::function<double(const double* row)> predict;
 };
 
+// A run that ends with a status and its reason.
+inline model_run refused_run(int status, const std::string& reason) {
+    model_run run;
+    run.status = status;
+    run.reason = reason;
+    return run;
+}
+
+// A number for a table of candidates: digits significant digits.
+std::string short_number(double value, int digits = 7);
+
 } // namespace models

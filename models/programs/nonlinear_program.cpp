@@ -13,13 +13,6 @@ namespace models {
 
 namespace {
 
-model_run refused(int status, const std::string& reason) {
-    model_run run;
-    run.status = status;
-    run.reason = reason;
-    return run;
-}
-
 // The report of a converged non-linear fit: no R² or F, which have no
 // meaning without a linear model's decomposition of the variance.
 fit_report nonlinear_report(const program_info& program, const model_data& data,
@@ -71,22 +64,16 @@ std::vector<std::vector<double>> column_vectors(const model_data& data,
     return columns;
 }
 
-std::string shown(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g", v);
-    return text;
-}
-
 } // namespace
 
 model_run run_nonlinear(const program_info& program, const options& o, model_data& data) {
     const formula_result parsed = parse_formula(o.formula, data.header.names);
     if (!parsed.ok)
-        return refused(exit_usage, "--formula: " + parsed.error);
+        return refused_run(exit_usage, "--formula: " + parsed.error);
     const formula& f = parsed.value;
     const starts_result starts = parse_starts(o.start, f.parameters);
     if (!starts.ok)
-        return refused(exit_usage, "--start: " + starts.error);
+        return refused_run(exit_usage, "--start: " + starts.error);
     // The columns the formula reads: the response's first, so that a plain
     // response column and one predictor plot as y against x.
     std::vector<int> used = f.response.columns_used();
@@ -94,7 +81,7 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
         if (std::find(used.begin(), used.end(), c) == used.end())
             used.push_back(c);
     if (used.empty())
-        return refused(exit_usage, "--formula: the formula names no column of the data");
+        return refused_run(exit_usage, "--formula: the formula names no column of the data");
     data.columns.assign(used.begin(), used.end());
     // Residuals near the rounding of the data (a model that fits to 1e-13)
     // are formed from the values as the file wrote them.
@@ -103,7 +90,7 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
     const bool read = read_all_rows(data, rows);
     data.rounding = false;
     if (!read)
-        return refused(data.status, data.reason);
+        return refused_run(data.status, data.reason);
     data.rounding = true;
     const auto columns = column_vectors(data, rows);
     const auto low = column_vectors(data, rows, 1);
@@ -112,9 +99,9 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
     solving.low_parts = &low;
     const nonlinear_fit fit = fit_nonlinear(f, columns, starts.values, solving);
     if (!fit.ok)
-        return refused(exit_data_unusable, fit.error);
+        return refused_run(exit_data_unusable, fit.error);
     if (!fit.converged)
-        return refused(exit_not_fitted, "the fit did not converge: " + fit.reason);
+        return refused_run(exit_not_fitted, "the fit did not converge: " + fit.reason);
     model_run run;
     run.report = nonlinear_report(program, data, f.response_text, o.formula, fit);
     const std::size_t names = data.header.names.size();
@@ -132,14 +119,14 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
 
 model_run run_best_nonlinear(const program_info& program, const options& o, model_data& data) {
     if (data.predictors() != 1)
-        return refused(exit_usage, "the best non-linear model takes one predictor; --x names " +
-                                       std::to_string(data.predictors()));
+        return refused_run(exit_usage, "the best non-linear model takes one predictor; --x names " +
+                                           std::to_string(data.predictors()));
     criterion by = criterion::aicc;
     if (!o.criterion.empty() && !parse_criterion(o.criterion, by))
-        return refused(exit_usage, "--criterion: aic, aicc or bic");
+        return refused_run(exit_usage, "--criterion: aic, aicc or bic");
     std::vector<double> rows;
     if (!read_all_rows(data, rows))
-        return refused(data.status, data.reason);
+        return refused_run(data.status, data.reason);
     std::vector<double> x(rows.size() / 2), y(rows.size() / 2);
     for (std::size_t i = 0; i < x.size(); ++i) {
         y[i] = rows[2 * i];
@@ -147,26 +134,25 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
     }
     const catalogue_result result = fit_catalogue(x, y, data.name(1), data.name(0), by);
     if (!result.ok)
-        return refused(exit_data_unusable, result.error);
+        return refused_run(exit_data_unusable, result.error);
     if (result.families.empty() || !result.families.front().fit.converged)
-        return refused(exit_not_fitted, "no curve family of the catalogue could be fitted");
+        return refused_run(exit_not_fitted, "no curve family of the catalogue could be fitted");
     const family_fit& best = result.families.front();
     model_run run;
     run.report = nonlinear_report(program, data, data.name(0), best.formula_text, best.fit);
     const char* name = o.criterion.empty() ? "aicc" : o.criterion.c_str();
     std::vector<std::string> candidates;
-    run.report.extra_text.push_back(std::string("Curve families by ") + name +
-                                    " (best first):");
+    run.report.extra_text.push_back(std::string("Curve families by ") + name + " (best first):");
     for (const auto& family : result.families) {
         const bool converged = family.fit.converged && !family.skipped;
-        candidates.push_back("{\"family\": " + json_string(family.name) +
-                             ", \"formula\": " + json_string(family.formula_text) +
-                             ", \"value\": " + json_number(converged ? family.criterion_value : NAN) +
+        candidates.push_back("{\"family\": " + json_string(family.name) + ", \"formula\": " +
+                             json_string(family.formula_text) + ", \"value\": " +
+                             json_number(converged ? family.criterion_value : NAN) +
                              ", \"rss\": " + json_number(converged ? family.fit.rss : NAN) +
                              ", \"converged\": " + (converged ? "true" : "false") + "}");
         std::string line = "  " + family.name + ": ";
-        line += converged ? name + std::string(" ") + shown(family.criterion_value) + ", RSS " +
-                                shown(family.fit.rss)
+        line += converged ? name + std::string(" ") + short_number(family.criterion_value) +
+                                ", RSS " + short_number(family.fit.rss)
                           : "not fitted" + (family.note.empty() ? "" : " (" + family.note + ")");
         run.report.extra_text.push_back(line);
     }

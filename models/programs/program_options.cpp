@@ -32,7 +32,8 @@ const kind_options& options_of(model_kind kind) {
 
 // A whole number from first to last, or -1.
 int whole_number(const std::string& text, int first, int last) {
-    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return -1;
     const int value = std::atoi(text.c_str());
     return value >= first && value <= last ? value : -1;
@@ -75,8 +76,8 @@ parsed_options parse_options(const program_info& program, const std::vector<std:
         }
         const bool flag = name == "--json" || name == "--help" || name == "--no-intercept";
         const bool known = flag || name == "--y" || name == "--x" || name == "--plot" ||
-                           name == "--degree" || name == "--max-degree" ||
-                           name == "--formula" || name == "--start" || name == "--criterion";
+                           name == "--degree" || name == "--max-degree" || name == "--formula" ||
+                           name == "--start" || name == "--criterion";
         if (!known)
             return refuse("unknown option \"" + name + "\"");
         if (flag && has_value)

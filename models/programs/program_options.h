@@ -12,10 +12,10 @@ namespace models {
 enum class model_kind { linear, nonlinear, curve_linear, best_linear, best_nonlinear, best_curve };
 
 struct program_info {
-    int number;             // the model's number in the chooser
+    int number; // the model's number in the chooser
     model_kind kind;
-    const char* program;    // the program's file name without .exe
-    const char* model;      // the model as the JSON report names it
+    const char* program; // the program's file name without .exe
+    const char* model;   // the model as the JSON report names it
 };
 
 inline constexpr program_info program_table[] = {
@@ -39,18 +39,18 @@ enum exit_status : int {
 };
 
 struct options {
-    std::string data;            // the data file; empty: the dialogue
-    std::string y = "1";         // --y: the response, a name or a 1-based number
-    std::string x;               // --x: the predictors (selection text or names)
-    bool intercept = true;       // --no-intercept
-    int degree = 2;              // --degree
-    int max_degree = 6;          // --max-degree
-    std::string formula;         // --formula
-    std::string start;           // --start
-    std::string criterion;       // --criterion; empty: the model's default
-    std::string plot;            // --plot FILE.svg
-    bool json = false;           // --json
-    bool help = false;           // --help
+    std::string data;      // the data file; empty: the dialogue
+    std::string y = "1";   // --y: the response, a name or a 1-based number
+    std::string x;         // --x: the predictors (selection text or names)
+    bool intercept = true; // --no-intercept
+    int degree = 2;        // --degree
+    int max_degree = 6;    // --max-degree
+    std::string formula;   // --formula
+    std::string start;     // --start
+    std::string criterion; // --criterion; empty: the model's default
+    std::string plot;      // --plot FILE.svg
+    bool json = false;     // --json
+    bool help = false;     // --help
 };
 
 struct parsed_options {

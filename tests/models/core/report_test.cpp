@@ -37,11 +37,25 @@ TEST(Report, JsonHoldsEveryMemberInOrder) {
     r.aliased = {"x3"};
     r.extra_json = {{"converged", "true"}};
     const std::string json = json_report(r);
-    const char* members[] = {"\"program\"", "\"model\"", "\"data\"", "\"response\"",
-                             "\"formula\"", "\"estimates\"", "\"n\"", "\"df\"", "\"rss\"",
-                             "\"residual_sd\"", "\"r_squared\"", "\"adj_r_squared\"", "\"f\"",
-                             "\"f_p\"", "\"log_likelihood\"", "\"aic\"", "\"bic\"",
-                             "\"aliased\": [\"x3\"]", "\"converged\": true"};
+    const char* members[] = {"\"program\"",
+                             "\"model\"",
+                             "\"data\"",
+                             "\"response\"",
+                             "\"formula\"",
+                             "\"estimates\"",
+                             "\"n\"",
+                             "\"df\"",
+                             "\"rss\"",
+                             "\"residual_sd\"",
+                             "\"r_squared\"",
+                             "\"adj_r_squared\"",
+                             "\"f\"",
+                             "\"f_p\"",
+                             "\"log_likelihood\"",
+                             "\"aic\"",
+                             "\"bic\"",
+                             "\"aliased\": [\"x3\"]",
+                             "\"converged\": true"};
     std::size_t at = 0;
     for (const char* member : members) {
         const std::size_t found = json.find(member, at);

@@ -40,8 +40,8 @@ std::string curve_data() {
     std::string text = "y;x;decay\n";
     for (int i = 0; i < 40; ++i) {
         const double x = -2 + i * 0.1, noise = ((i * 29) % 13 - 6) * 0.002;
-        text += std::to_string(0.5 - x + 0.3 * x * x * x + noise) + ";" + std::to_string(x) +
-                ";" + std::to_string(5 * std::exp(-0.7 * (x + 2)) * (1 + noise)) + "\n";
+        text += std::to_string(0.5 - x + 0.3 * x * x * x + noise) + ";" + std::to_string(x) + ";" +
+                std::to_string(5 * std::exp(-0.7 * (x + 2)) * (1 + noise)) + "\n";
     }
     return text;
 }
@@ -60,7 +60,10 @@ TEST(Batch, StatusesReasonsAndReports) {
     const batch_case cases[] = {
         {1, {"@lin", "--json"}, 0, "\"skipped\": 1"},
         {1, {"@lin", "--x", "x1,x2"}, 0, "y ~ x1 + x2"},
-        {1, {"@lin", "--x", "2~3", "--no-intercept", "--json"}, 0, "\"formula\": \"y ~ 0 + x1 + x2\""},
+        {1,
+         {"@lin", "--x", "2~3", "--no-intercept", "--json"},
+         0,
+         "\"formula\": \"y ~ 0 + x1 + x2\""},
         {1, {"@lin", "--y", "zzz"}, 1, "--y"},
         {1, {"@lin", "--bogus"}, 2, "unknown option"},
         {1, {"@lin", "--degree", "2"}, 2, "unknown option"},
@@ -70,8 +73,10 @@ TEST(Batch, StatusesReasonsAndReports) {
         {3, {"@curve", "--degree", "3", "--json"}, 0, "\"name\": \"x^3\""},
         {3, {"@curve", "--x", "2,3"}, 2, "one predictor"},
         {3, {"@curve", "--degree", "16"}, 2, "1 to 15"},
-        {2, {"@curve", "--formula", "y ~ b0 + b1*x + b2*x^3", "--start", "b0=0 b1=0 b2=0", "--json"},
-         0, "\"converged\": true"},
+        {2,
+         {"@curve", "--formula", "y ~ b0 + b1*x + b2*x^3", "--start", "b0=0 b1=0 b2=0", "--json"},
+         0,
+         "\"converged\": true"},
         {2, {"@curve", "--formula", "y ~ b1*(x +", "--start", "b1=1"}, 2, "column"},
         {2, {"@curve", "--formula", "y ~ b1*x"}, 2, "b1"},
         {4, {"@lin", "--json"}, 0, "\"candidates\""},
@@ -93,7 +98,8 @@ TEST(Batch, StatusesReasonsAndReports) {
             shown += " " + a;
         EXPECT_EQ(out.status, c.status) << shown << "\nout: " << out.out << "\nerr: " << out.err;
         EXPECT_NE(said.find(c.expected), std::string::npos)
-            << shown << ": expected \"" << c.expected << "\" in:\n" << said;
+            << shown << ": expected \"" << c.expected << "\" in:\n"
+            << said;
     }
 }
 
@@ -144,9 +150,14 @@ TEST(Dialogue, LinearModelRoadWithRefusalsAndGoingBack) {
     s.answers = {"", "9", "1", "bye", "y", "2~9", "2,3", "P", "", "1", "2", "END"};
     dialogue_io io = s.io(lin);
     hold_dialogue(*program_numbered(1), io);
-    const char* expected[] = {"Data file: ",  "Columns:  1 y  2 x1",      "Refused: ",
-                              "Linear model (ROSKA_mid_15)", "Formula:  y ~ x1 + x2",
-                              "P shows the plot", "Formula:  y ~ x1\n", "The dialogue has ended."};
+    const char* expected[] = {"Data file: ",
+                              "Columns:  1 y  2 x1",
+                              "Refused: ",
+                              "Linear model (ROSKA_mid_15)",
+                              "Formula:  y ~ x1 + x2",
+                              "P shows the plot",
+                              "Formula:  y ~ x1\n",
+                              "The dialogue has ended."};
     std::size_t at = 0;
     for (const char* text : expected) {
         const std::size_t found = s.said.find(text, at);
