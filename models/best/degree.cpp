@@ -172,6 +172,20 @@ degree_choice choose_degree(const std::vector<double>& x, const std::vector<doub
                          std::to_string(distinct) + " distinct values"
                    : "needs more rows than its " + std::to_string(d + 1) + " coefficients"));
     }
+    // A degree that fits exactly (its residuals only the rounding of the
+    // data) is the answer whatever the criteria say: higher degrees fit the
+    // rounding and nothing else, and their criteria compare noise.
+    double total = 0;
+    for (double v : y)
+        total += v * v;
+    const double exact_level = 1e-24 * total; // residuals at 1e-12 of the data
+    for (const degree_fit& f : choice.fits) {
+        if (f.available && f.rss <= exact_level) {
+            choice.chosen = f.degree;
+            choice.ok = true;
+            return choice;
+        }
+    }
     double best = infinity;
     for (const degree_fit& f : choice.fits) {
         const double v = f.available ? value_of(f, criterion) : infinity;

@@ -49,8 +49,12 @@ template <class T> class accumulator {
         const int raw = d_.predictors + 1;
         for (std::size_t i = 0; i < count; ++i) {
             const double* row = rows + i * raw;
-            if (d_.intercept && shifts_.empty())
+            if (d_.intercept && shifts_.empty()) {
                 shifts_.assign(row, row + raw);
+                sums_.assign(raw, 0.0L);
+            }
+            for (std::size_t c = 0; c < sums_.size(); ++c)
+                sums_[c] += static_cast<long double>(row[c]) - shifts_[c];
             put_row(row, m_ + pending_);
             if (++pending_ == block_rows)
                 fold();
@@ -66,6 +70,9 @@ template <class T> class accumulator {
     }
     long long rows() const { return n_; }
     const std::vector<double>& shifts() const { return shifts_; }
+    // Per raw column, the sum of its values less its shift, in extended
+    // precision: the means, to the last digit (empty without an intercept).
+    const std::vector<long double>& sums() const { return sums_; }
 
   private:
     double shift(int column) const { return shifts_.empty() ? 0.0 : shifts_[column]; }
@@ -102,6 +109,7 @@ template <class T> class accumulator {
     design d_;
     int m_;
     std::vector<double> shifts_;
+    std::vector<long double> sums_;
     matrix<T> work_;
     int pending_ = 0;
     long long n_ = 0;
@@ -232,7 +240,8 @@ finished finish(const design& d, const solution<T>& s, const std::vector<double>
 // first-order bounds of Householder least squares, with the usual small
 // multiple of the unit roundoff), through the map back to the data's terms.
 double double_pass_error(const design& d, const solution<double>& s,
-                         const std::vector<double>& shifts, double y_norm, double& condition) {
+                         const std::vector<double>& shifts, double y_norm, double& condition,
+                         double& se_error) {
     const int k = static_cast<int>(s.kept.size());
     if (k == 0)
         return 0;
@@ -272,40 +281,121 @@ double double_pass_error(const design& d, const solution<double>& s,
         const double exact = row * cov * row.transpose();
         const double bound = row.cwiseAbs() * cov.cwiseAbs() * row.cwiseAbs().transpose();
         if (exact > 0)
-            worst = std::max(worst, base * condition * condition * bound / exact);
+            se_error = std::max(se_error, base * condition * condition * bound / exact);
     }
     if (residual > 0)
         worst = std::max(worst, base * condition * y_norm / residual);
-    return worst;
+    return std::max(worst, se_error);
 }
 
-// The design's mean of each raw column from the double pass's triangle,
-// with its shift: a better centre for the quadruple pass.
-std::vector<double> centred_shifts(const design& d, const Eigen::MatrixXd& r,
-                                   const std::vector<double>& shifts, long long n) {
-    if (!d.intercept || shifts.empty() || n == 0)
+// Moves the shifts of a linear design with an intercept to the columns'
+// means, in the triangle itself: a column less a constant is the column
+// less that constant times the intercept's column of ones, and as the ones
+// stand first, only the triangle's first row changes. With the columns
+// centred, the intercept is the mean response less the slopes times the
+// means, which cancels far less than an intercept carried back from the
+// first row's values; and the quadruple pass starts from the same centre.
+// Polynomial designs keep their shifts (a power's centre does not move by a
+// row operation); their quadruple pass is centred on the mean of x instead.
+std::vector<double> recentre(const design& d, Eigen::MatrixXd& r, const std::vector<double>& shifts,
+                             const std::vector<long double>& sums, long long n) {
+    if (!d.intercept || d.degree > 0 || shifts.empty() || sums.size() != shifts.size() || n == 0 ||
+        !(r(0, 0) != 0))
         return shifts;
     std::vector<double> centre = shifts;
-    // Row 0 of the triangle is the intercept's: R(0, j) = sum(column j) / sqrt(n)
-    // up to a common sign, which R(0, 0) = ±sqrt(n) carries.
-    const double root_n = r(0, 0);
-    const int y_col = d.terms();
-    centre[0] = shifts[0] + r(0, y_col) / root_n;
-    if (d.degree > 0) {
-        centre[1] = shifts[1] + r(0, 1) / root_n;
-    } else {
-        for (int c = 1; c <= d.predictors; ++c)
-            centre[c] = shifts[c] + r(0, c) / root_n;
+    // R(0, 0) is ±sqrt(n), and R(0, j) the sum of column j over it. The sums
+    // kept in extended precision give the first row anew, without the
+    // rounding that folding a million rows left in it.
+    const long double root = static_cast<long double>(r(0, 0));
+    // Column j of the triangle (1..k, then y) and raw column c (y = 0).
+    for (int j = 1; j <= d.terms(); ++j) {
+        const int c = j < d.terms() ? j : 0;
+        const long double sum = sums[c];
+        const double mean = static_cast<double>(shifts[c] + sum / n);
+        if (!std::isfinite(mean))
+            continue;
+        // What is left of the column's sum once the mean, rounded, is the shift.
+        r(0, j) =
+            static_cast<double>((sum - (static_cast<long double>(mean) - shifts[c]) * n) / root);
+        centre[c] = mean;
     }
-    for (double& v : centre)
-        if (!std::isfinite(v))
-            v = 0;
     return centre;
 }
 
 bool all_finite(const Eigen::MatrixXd& r) {
     return r.allFinite();
 }
+
+// Iterative refinement of the double pass's solution: the residuals and
+// the gradient X'r are formed in extended precision over the rows, and the
+// correction solves R'R d = X'r with the double triangle (corrected
+// semi-normal equations). Each step shrinks the error by about the condition
+// squared times the unit roundoff, so one or two steps give the slopes to
+// the last digit, and with them an intercept that cancels; one pass over the
+// data a step, a few operations a value instead of a new factorisation.
+class refinement {
+  public:
+    refinement(const design& d, const solution<double>& s, const std::vector<double>& shifts)
+        : d_(d), kept_(s.kept), shifts_(shifts), beta_(s.beta.cast<long double>()),
+          gradient_(vector<long double>::Zero(beta_.size())),
+          row_(vector<long double>::Zero(d.terms())) {}
+
+    void add(const double* rows, std::size_t count) {
+        const std::size_t raw = static_cast<std::size_t>(d_.predictors) + 1;
+        const int k = static_cast<int>(kept_.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            const double* row = rows + i * raw;
+            design_row(row);
+            long double residual = static_cast<long double>(row[0]) - shift(0);
+            for (int a = 0; a < k; ++a)
+                residual -= beta_(a) * row_(kept_[a]);
+            for (int a = 0; a < k; ++a)
+                gradient_(a) += row_(kept_[a]) * residual;
+            rss_ += residual * residual;
+        }
+    }
+
+    // Applies the correction; the residual sum of squares at the corrected
+    // solution.
+    long double step(const Eigen::MatrixXd& triangle) {
+        const int k = static_cast<int>(kept_.size());
+        const matrix<long double> r = triangle.topLeftCorner(k, k).cast<long double>();
+        const auto tri = r.triangularView<Eigen::Upper>();
+        const vector<long double> half = tri.transpose().solve(gradient_);
+        beta_ += tri.solve(half);
+        // The sum of squares fell by |R d|^2 = |half|^2 from the old solution's.
+        const long double rss = rss_ - half.squaredNorm();
+        gradient_.setZero();
+        rss_ = 0;
+        return rss > 0 ? rss : 0;
+    }
+    const vector<long double>& beta() const { return beta_; }
+
+  private:
+    long double shift(int column) const {
+        return shifts_.empty() ? 0.0L : static_cast<long double>(shifts_[column]);
+    }
+    void design_row(const double* row) {
+        int j = 0;
+        if (d_.intercept)
+            row_(j++) = 1;
+        if (d_.degree > 0) {
+            const long double t = row[1] - shift(1);
+            long double power = t;
+            for (int k = 1; k <= d_.degree; ++k, power *= t)
+                row_(j++) = power;
+        } else {
+            for (int c = 1; c <= d_.predictors; ++c)
+                row_(j++) = row[c] - shift(c);
+        }
+    }
+
+    design d_;
+    std::vector<int> kept_;
+    std::vector<double> shifts_;
+    vector<long double> beta_, gradient_, row_;
+    long double rss_ = 0;
+};
 
 } // namespace
 
@@ -342,10 +432,19 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
                     " coefficients";
         return fit;
     }
-    const Eigen::MatrixXd r = fast.triangle().topRows(terms + 1);
+    Eigen::MatrixXd r = fast.triangle().topRows(terms + 1);
     if (!all_finite(r)) {
         fit.error = "the values are too large to fit (a power or product overflows)";
         return fit;
+    }
+    const std::vector<double> shifts = recentre(d, r, fast.shifts(), fast.sums(), fit.n);
+    // The quadruple pass of a polynomial is centred on the mean of x (and y).
+    std::vector<double> exact_shifts = shifts;
+    if (d.degree > 0 && d.intercept && !shifts.empty() && r(0, 0) != 0) {
+        exact_shifts[1] = shifts[1] + r(0, 1) / r(0, 0);
+        exact_shifts[0] = shifts[0] + r(0, terms) / r(0, 0);
+        if (!std::isfinite(exact_shifts[0]) || !std::isfinite(exact_shifts[1]))
+            exact_shifts = shifts;
     }
     const solution<double> s = solve<double>(r, terms, 0.0);
     bool suspect = false;
@@ -353,12 +452,14 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         const double length = r.col(s.kept[a]).norm();
         suspect = suspect || !(std::fabs(s.reduced(a, a)) > suspect_share * length);
     }
+    double se_error = 0;
     const double error =
-        suspect ? 1.0 : double_pass_error(d, s, fast.shifts(), r.col(terms).norm(), fit.condition);
+        suspect ? 1.0
+                : double_pass_error(d, s, shifts, r.col(terms).norm(), fit.condition, se_error);
     fit.tss = d.intercept ? r.col(terms).tail(terms).squaredNorm() : r.col(terms).squaredNorm();
 
     if (!suspect && error <= trusted_error) {
-        const finished f = finish<double>(d, s, fast.shifts(), fit.n);
+        const finished f = finish<double>(d, s, shifts, fit.n);
         fit.coefficients = f.coefficients;
         fit.std_errors = f.std_errors;
         fit.aliased = s.aliased;
@@ -369,8 +470,56 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         return fit;
     }
 
+    // Refinement where the design is well enough conditioned for it to
+    // contract fast: each step multiplies the error by about this.
+    const double contraction = 8 * unit_roundoff * fit.condition * fit.condition;
+    // It sharpens the coefficients and the residual sum of squares; the
+    // standard errors stay those of the double triangle, so they must
+    // already be good.
+    if (!suspect && contraction < 1e-3 && se_error <= trusted_error) {
+        const int steps = error * contraction <= trusted_error ? 1 : 2;
+        refinement refine(d, s, shifts);
+        long double rss = 0;
+        bool read = true;
+        for (int step = 0; step < steps && read; ++step) {
+            long long rows = 0;
+            if (kept_whole) {
+                refine.add(kept.data(), kept.size() / raw);
+                rows = static_cast<long long>(kept.size() / raw);
+            } else {
+                read = source([&](const double* values, std::size_t count) {
+                    refine.add(values, count);
+                    rows += static_cast<long long>(count);
+                    return true;
+                });
+            }
+            read = read && rows == fit.n;
+            rss = refine.step(s.reduced);
+        }
+        if (!read) {
+            fit.error = "the data changed or could not be read again for the second pass";
+            return fit;
+        }
+        solution<long double> refined;
+        refined.aliased = s.aliased;
+        refined.kept = s.kept;
+        refined.beta = refine.beta();
+        refined.cov = s.cov.cast<long double>();
+        refined.rss = rss;
+        const finished f = finish<long double>(d, refined, shifts, fit.n);
+        fit.coefficients = f.coefficients;
+        fit.std_errors = f.std_errors;
+        fit.aliased = s.aliased;
+        fit.rank = static_cast<int>(s.kept.size());
+        fit.rss = f.rss;
+        fit.triangle = r;
+        fit.refined = true;
+        fit.ok = true;
+        return fit;
+    }
+
     // The quadruple pass, centred on the means the first pass found.
-    accumulator<quad> exact(d, centred_shifts(d, r, fast.shifts(), fit.n));
+    accumulator<quad> exact(d, exact_shifts);
     bool read = true;
     if (kept_whole) {
         exact.add(kept.data(), kept.size() / raw);

@@ -46,6 +46,7 @@ struct least_squares_fit {
     std::vector<bool> aliased;        // per term
     double rss = 0;
     double tss = 0;        // about the mean with an intercept, else about zero
+    bool refined = false;  // a refinement pass in extended precision was needed
     bool extended = false; // the quadruple-precision pass was needed
     double condition = 0;  // of the design with unit-norm columns (double pass)
     // The triangle of [terms | y] from the final pass, in the original order
