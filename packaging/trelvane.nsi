@@ -4,6 +4,10 @@
 ;   STAGE    the staged tree: trelvane/program/..., ambrelle/program_ROSKA/BB.ico
 ;   OUTFILE  the setup program to write
 ;   PICKER   defined when file_picker.exe is part of the tree
+;   MODELS_NSH  a file defining the macro MODEL_PROGRAMS action, which inserts
+;            the macro "action" once for each model program of the tree,
+;            given its file name (such as ROSKA_mid_15.exe); without it,
+;            MODEL_PROGRAMS inserts nothing
 ;
 ; The programs find everything by fixed absolute paths, so every path here
 ; is absolute and the install place is not offered as a choice: $INSTDIR
@@ -19,6 +23,12 @@ SetCompressor /SOLID lzma
 SetDateSave off
 
 !include LogicLib.nsh
+!ifdef MODELS_NSH
+  !include "${MODELS_NSH}"
+!else
+  !macro MODEL_PROGRAMS action
+  !macroend
+!endif
 
 !define ROOT "C:\trelvane"
 !define PROGRAM_DIR "${ROOT}\program"
@@ -249,6 +259,9 @@ FunctionEnd
   Delete "${PROGRAM_DIR}\${name}"
   File "${STAGE}\trelvane\program\${name}"
 !macroend
+!macro REMOVE_OUR_FILE name
+  Delete "${PROGRAM_DIR}\${name}"
+!macroend
 
 Section "trelvane"
   ; The shortcut and the uninstall entry are for all users, as is C:\.
@@ -270,6 +283,8 @@ Section "trelvane"
   !insertmacro OUR_FILE file_picker.exe
 !endif
   !insertmacro OUR_FILE program_Main.txt
+  ; The model programs the suite ships replace whatever lies at their paths.
+  !insertmacro MODEL_PROGRAMS OUR_FILE
 
   SetOutPath "${ICON_DIR}"
   Delete "${ICON_DIR}\BB.ico"
@@ -291,10 +306,11 @@ Section "trelvane"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Removes exactly what the section above put in place. The model programs
-; beside ours and the files in the hand-off directory (the hand-off file
-; too) are not ours, so every file is named and every directory goes only
-; when it is empty (no /r).
+; Removes exactly what the section above put in place. Model programs the
+; suite does not ship (placed beside ours by an administrator) and the
+; files in the hand-off directory (the hand-off file too) are not ours, so
+; every file is named and every directory goes only when it is empty
+; (no /r).
 Section "Uninstall"
   SetShellVarContext all
 
@@ -303,6 +319,7 @@ Section "Uninstall"
   Delete "${PROGRAM_DIR}\file_picker.exe"
 !endif
   Delete "${PROGRAM_DIR}\program_Main.txt"
+  !insertmacro MODEL_PROGRAMS REMOVE_OUR_FILE
   Delete "${ICON_DIR}\BB.ico"
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
-# End-to-end test of the demo's whole road under Wine and Xvfb: the chooser
-# starts model 2, whose stand-in holds its dialogue in a console window of
-# its own. Enter runs file_picker (its Open dialog driven by the dialog
-# driver); the console shows the picked file and its first lines; typed
-# selection texts show the chosen columns or why a text was refused; bye
-# goes back to the data file question and END ends the dialogue. What is
-# typed goes in as real key events into the console window.
+# End-to-end test of the demo's whole road under Wine and Xvfb, with the
+# real linear model program: the chooser starts model 1, which holds its
+# dialogue in a console window of its own. Enter runs file_picker (its Open
+# dialog driven by the dialog driver); the console shows the picked file,
+# its first lines and its numbered columns; typed answers choose the
+# response and the predictors (a selection past the last column is
+# refused); the report appears with its coefficients; END ends the
+# dialogue. What is typed goes in as real key events into the console
+# window.
 # Usage: e2e_demo_road.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 . "$1/tests/chooser/e2e_lib.sh" "$1" "$2"
 e2e_setup
+# The model programs the build makes replace the stand-in at their paths.
+bash "$e2e_source/demo/install_layout.sh" --models-only --real-models "$DRIVE_C" "$e2e_build" || exit 1
 cp "$e2e_build/tests/picker/picker_dialog_driver.exe" "$DRIVE_C/"
-# Outside the chooser tests' quiet mode the stand-in holds its dialogue.
 unset TREL_STAND_IN_LOG
-model=ROSKA_mid_16.exe
+model=ROSKA_mid_15.exe
 
-q_file="Press Enter to choose a data file (END or bye ends):"
-q_columns="Columns to use, such as 1~3,5 (bye goes back, END ends):"
+q_file="Press Enter to choose a data file (END ends):"
+q_response="Response column, a number or a name:"
+q_predictors="Predictor columns, such as 2~4,6 (Enter: every other column):"
+q_next="P shows the plot, Enter fits another model, bye goes back, END ends:"
 
 # Answers the question the console asks (the last driver run found its
 # window) with real key events. The window is focused first: with no window
@@ -51,54 +56,64 @@ last_console() {
     awk '/^console\| / { if (!inside) text = ""; inside = 1; text = text substr($0, 10) "\n"; next }
          { inside = 0 } END { printf "%s", text }'
 }
+# expect_console_line LINE [-E]: a whole line, or with -E a line matching
+# the extended regular expression.
 expect_console_line() {
-  if last_console | grep -qxF -- "$1"; then
+  local how=-xF
+  [ "${2:-}" != -E ] || how=-E
+  if last_console | grep -q "$how" -- "$1"; then
     e2e_ok "the console shows \"$1\""
   else
     e2e_fail "the console does not show \"$1\""
   fi
 }
 
-echo "== the chooser starts model 2; its console opens at the data file question"
+echo "== the chooser starts model 1; its console opens at the data file question"
 chooser_start road
-driver choose "2" "     2" "2.The non-linear model based on trelvane corrected ? " yes
+driver choose "1" "     1" "1.The simple linear model based on trelvane corrected ? " yes
 chooser_expect_exit 0
 # Without the console the rest can only wait in vain.
 driver console-prompt "$model" "$q_file" || { e2e_finish; exit; }
-# The header on a cleared screen, placed at column 2 of rows 1 and 2.
 e2e_expect "console rows 0 to 4" \
-  "$(printf '\n  %s\n  %s\n\n%s' "trelvane demo: model program stand-in" \
-    "2.The non-linear model based on trelvane" "$q_file")" \
+  "$(printf '\n  %s\n  %s\n\n%s' "trelvane linear model (ROSKA_mid_15)" \
+    "1.The simple linear model based on trelvane" "$q_file")" \
   "$(last_console)"
 
-echo "== Enter runs file_picker; the console shows the picked file"
+echo "== Enter runs file_picker; the console shows the picked file and its columns"
 answer "$q_file" ""
-if wine_run_bounded 60 "$DRIVE_C/picker_dialog_driver.exe" choose 'C:\trelvane\demo\survey.csv'; then
-  e2e_ok "the Open dialog took C:\\trelvane\\demo\\survey.csv"
+if wine_run_bounded 60 "$DRIVE_C/picker_dialog_driver.exe" choose 'C:\trelvane\demo\fuel.csv'; then
+  e2e_ok "the Open dialog took C:\\trelvane\\demo\\fuel.csv"
 else
   e2e_fail "the dialog driver could not choose the data file"
 fi
-driver console-prompt "$model" "$q_columns" || { e2e_finish; exit; }
-expect_console_line 'Data file: C:\trelvane\demo\survey.csv'
-expect_console_line "  | region,year,rainfall_mm,yield_t_ha,price_per_t"
-expect_console_line "  | South,2020,701,3.9,185"
-expect_console_line "Its first line names 5 columns."
+driver console-prompt "$model" "$q_response" || { e2e_finish; exit; }
+expect_console_line 'Data file: C:\trelvane\demo\fuel.csv'
+expect_console_line "  fuel_l_100km,weight_kg,engine_l,power_kw,speed_kmh"
+expect_console_line "  8.15,1591,2.4,128,100"
+expect_console_line "Columns:  1 fuel_l_100km  2 weight_kg  3 engine_l  4 power_kw  5 speed_kmh"
 
-echo "== selection texts: a range past the last column, then columns 1, 3 and 4"
-answer "$q_columns" "3~9"
-driver console-text "$model" "Refused: a range is first~last with last from 1 to 5; no doubled \",\" or \"~\"."
-answer "$q_columns" "1, 3~4"
-driver console-text "$model" "  4  yield_t_ha"
-expect_console_line "Chosen columns (3):"
-expect_console_line "  1  region"
-expect_console_line "  3  rainfall_mm"
+echo "== the response by name; predictors past the last column refused, then 2~3,5"
+answer "$q_response" "fuel_l_100km"
+driver console-prompt "$model" "$q_predictors" || { e2e_finish; exit; }
+answer "$q_predictors" "2~9"
+driver console-text "$model" "Refused: "
+expect_console_line '^Refused: "2~9" is not a selection of column numbers' -E
+driver console-prompt "$model" "$q_predictors"
+answer "$q_predictors" "2~3,5"
+driver console-prompt "$model" "$q_next" || { e2e_finish; exit; }
+expect_console_line '^Linear model \(ROSKA_mid_15\)' -E
+expect_console_line '^ *weight_kg +[-0-9.e]+ ' -E
+expect_console_line '^ *speed_kmh +[-0-9.e]+ ' -E
+if last_console | grep -qE '^ *power_kw '; then
+  e2e_fail "the report holds power_kw, which was not chosen"
+else
+  e2e_ok "the report holds no power_kw, which was not chosen"
+fi
 sleep 0.5
-screenshot demo-road-columns
+screenshot demo-road-report
 
-echo "== bye goes back to the data file question, END ends the dialogue"
-answer "$q_columns" "bye"
-driver console-prompt "$model" "$q_file"
-answer "$q_file" "END"
+echo "== END ends the dialogue and closes the console"
+answer "$q_next" "END"
 console_shown() { xwininfo -display "$DISPLAY" -id "$1" 2>/dev/null | grep -q IsViewable; }
 xid=$(driver_value console-x11-window)
 for ((i = 0; i < 100; i++)); do console_shown "$xid" || break; sleep 0.1; done

@@ -4,18 +4,23 @@
 # setup script, then, in a private Wine prefix, runs the setup program
 # silently, checks every installed file, directory, the shortcut and the
 # uninstall entry, that each folder and the hand-off file got its access
-# rule, starts both installed programs, upgrades, tries setup and uninstaller
-# while the chooser runs, uninstalls silently and checks that exactly what
-# the setup put there is gone. Rounds: a machine that already holds a model
-# program and hand-off files (they must survive); a clean machine (nothing
+# rule, starts the installed programs (the model programs: --help and a
+# batch fit), upgrades, tries setup and uninstaller while the chooser runs,
+# uninstalls silently and checks that exactly what the setup put there is
+# gone. Rounds: a machine that already holds model programs (one the suite
+# ships, which is replaced and removed, one it does not, which must
+# survive) and hand-off files (they must survive); a clean machine (nothing
 # may be left; a report address of the shipped file_picker resolved from
 # its debug file); places that hold the wrong thing (the setup must stop).
 #
 #   install_test.sh --version V --setup setup.exe --zip trelvane.zip
 #       --symbols trelvane-symbols.zip --stage DIR --script trelvane.nsi
 #       --check install_check.exe --text program_Main.txt --icon BB.ico
+#       --models NAME,NAME... (the model programs shipped; may be empty)
+#       --table choice.h (the model table)
 set -euo pipefail
 
+models=()
 while [ $# -gt 0 ]; do
   case $1 in
     --version) version=$2 ;;
@@ -27,6 +32,8 @@ while [ $# -gt 0 ]; do
     --check) check=$2 ;;
     --text) text=$2 ;;
     --icon) icon=$2 ;;
+    --models) IFS=, read -r -a models <<<"$2" ;;
+    --table) table=$2 ;;
     *) echo "install_test: unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -36,7 +43,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 ok() { echo "ok: $*"; }
 
 sums=$(dirname "$setup")/SHA256SUMS
-for f in "$setup" "$zip" "$symbols" "$sums" "$script" "$check" "$text" "$icon"; do
+for f in "$setup" "$zip" "$symbols" "$sums" "$script" "$check" "$text" "$icon" "$table"; do
   [ -f "$f" ] || fail "expected $f: build first (cmake --build --preset windows)"
 done
 
@@ -44,14 +51,21 @@ done
 # The programs are the stripped ones of the staged tree.
 programs=(model_chooser)
 [ ! -f "$stage/trelvane/program/file_picker.exe" ] || programs+=(file_picker)
+picker=0
+[ ${#programs[@]} -eq 1 ] || picker=1
+programs+=("${models[@]}")
+# Every model program of the model table the suite does not ship: one of
+# them stands for a model program an administrator placed by hand.
+mapfile -t foreign < <(grep -o 'trelvane\\\\program\\\\[A-Za-z_0-9]*\.exe' "$table" |
+  sed 's/.*\\\\//; s/\.exe$//' | grep -vxF -f <(printf '%s\n' "${models[@]}" x))
+[ $((${#foreign[@]} + ${#models[@]})) -eq 6 ] ||
+  fail "expected 6 model programs in $table, shipped and not: ${models[*]} | ${foreign[*]}"
 shipped=(
   "trelvane/program/program_Main.txt|$text"
   "ambrelle/program_ROSKA/BB.ico|$icon"
 )
 for p in "${programs[@]}"; do shipped+=("trelvane/program/$p.exe|$stage/trelvane/program/$p.exe"); done
 dirs=(trelvane trelvane/program trelvane/tep ambrelle ambrelle/program_ROSKA)
-picker=0
-[ ${#programs[@]} -eq 1 ] || picker=1
 
 # --- The display text and the icon -----------------------------------------
 
@@ -282,16 +296,29 @@ snapshot() {
   timeout 30 wine reg query "$uninstall_key" 2>&1 | tr -d '\r'
 }
 
-# Round 1: a model program and hand-off files are already there.
-model="$c/trelvane/program/ROSKA_mid_15.exe"
+# Round 1: model programs and hand-off files are already there. A model
+# program the suite ships is ours: the setup replaces it (install_and_check
+# compares it with the staged one) and the uninstaller removes it. One it
+# does not ship (when the build lacks one) is the administrator's: kept.
 kept="$c/trelvane/tep/kept.txt"
 mkdir -p "$c/trelvane/program" "$c/trelvane/tep"
-printf 'a model program\r\n' >"$model"
+for m in "${models[@]:0:1}"; do printf 'an older model program\r\n' >"$c/trelvane/program/$m.exe"; done
+model=""
+if [ ${#foreign[@]} -gt 0 ]; then
+  model="$c/trelvane/program/${foreign[0]}.exe"
+  printf 'a model program\r\n' >"$model"
+fi
+by_hand=${model:+the model program placed by hand and }
+# Checks that the model program placed by hand (if any) is untouched.
+expect_model_kept() {
+  [ -z "$model" ] || [ "$(cat "$model")" = $'a model program\r' ] ||
+    fail "$1: expected ${foreign[0]}.exe, not shipped, untouched"
+}
 printf 'handed off earlier\r\n' >"$kept"
 printf 'C:\\data\\earlier.txt\r\n' >"$handoff"
 
 install_and_check traced
-[ "$(cat "$model")" = $'a model program\r' ] || fail "setup: expected the model program untouched"
+expect_model_kept setup
 cmp -s <(printf 'C:\\data\\earlier.txt\r\n') "$handoff" ||
   fail "setup: expected the existing hand-off file to keep its line, it holds: $(od -An -c "$handoff")"
 expect_version "$c/trelvane/program/model_chooser.exe" "trelvane model chooser" model_chooser.exe
@@ -310,16 +337,38 @@ if [ "$picker" = 1 ]; then
   ok "installed file_picker: cancelled, hand-off file CR LF, exit 0"
 fi
 
-# Upgrade: the setup over the installed suite writes our files anew and
-# keeps the model program and what the hand-off directory holds.
+# Each installed model program runs: --help (status 0, its usage); a linear
+# or curve-linear one, which needs no options, fits a small file in batch
+# (status 0, its JSON report).
+fitter=""
+for m in "${models[@]}"; do
+  status=0
+  out=$(wine_run_bounded 60 "C:\\trelvane\\program\\$m.exe" --help 2>&1 | tr -d '\r') || status=$?
+  [ "$status" -eq 0 ] && grep -q "^Usage: $m " <<<"$out" ||
+    fail "installed $m.exe --help: expected status 0 and its usage, came $status: $out"
+  case $m in ROSKA_mid_15 | ROSKA_mid_17) fitter=${fitter:-$m} ;; esac
+done
+if [ -n "$fitter" ]; then
+  printf 'y,x\r\n3.1,1\r\n4.9,2\r\n7.2,3\r\n8.8,4\r\n11.1,5\r\n' >"$c/fit.csv"
+  status=0
+  out=$(wine_run_bounded 60 "C:\\trelvane\\program\\$fitter.exe" 'C:\fit.csv' --json 2>&1) || status=$?
+  [ "$status" -eq 0 ] && grep -qE "\"program\": *\"$fitter\"" <<<"$out" ||
+    fail "installed $fitter.exe C:\\fit.csv --json: expected status 0 and its report, came $status: $out"
+fi
+[ ${#models[@]} -eq 0 ] || ok "installed model programs ${models[*]}: --help${fitter:+; $fitter fitted C:\\fit.csv}"
+
+# Upgrade: the setup over the installed suite writes our files (the model
+# programs it ships too) anew and keeps the model program placed by hand
+# and what the hand-off directory holds.
 printf 'an older chooser\r\n' >"$c/trelvane/program/model_chooser.exe"
 printf 'an older text\r\n' >"$c/trelvane/program/program_Main.txt"
+for m in "${models[@]}"; do printf 'an older model program\r\n' >"$c/trelvane/program/$m.exe"; done
 tep_before=$(cd "$c/trelvane/tep" && sha256sum -- *)
 install_and_check
-[ "$(cat "$model")" = $'a model program\r' ] || fail "upgrade: expected the model program untouched"
+expect_model_kept upgrade
 [ "$(cd "$c/trelvane/tep" && sha256sum -- *)" = "$tep_before" ] ||
   fail "upgrade: expected the files of C:/trelvane/tep untouched"
-ok "upgraded: our files written anew; the model program and the hand-off files kept"
+ok "upgraded: our files written anew; ${by_hand}the hand-off files kept"
 
 # While the chooser runs, setup and uninstaller end with status 3 and change
 # nothing. The uninstaller is run in place (_?=) so that its own status
@@ -340,8 +389,9 @@ finish close-chooser
 ok "chooser running: setup and uninstaller ended with status 3, nothing changed"
 
 uninstall_and_check "$c/ambrelle"
-for f in "$model" "$kept" "$handoff"; do [ -f "$f" ] || fail "uninstall: expected $f to remain"; done
-ok "uninstalled: ours gone; the model program and the hand-off files remain"
+expect_model_kept uninstall
+for f in "$kept" "$handoff"; do [ -f "$f" ] || fail "uninstall: expected $f to remain"; done
+ok "uninstalled: ours gone, the shipped model programs too; ${by_hand}the hand-off files remain"
 
 # Round 2: a clean machine. The hand-off file comes with CR LF alone.
 rm -rf "$c/trelvane"
