@@ -37,25 +37,44 @@ std::string padded(const std::string& text, std::size_t width, bool left) {
     return left ? text + fill : fill + text;
 }
 
-std::string coefficient_table(const std::vector<coefficient>& rows) {
-    static const char* const heads[] = {"Estimate", "Std. Error", "t value",
-                                        "Pr(>|t|)", "95% low",    "95% high"};
+// A table of the coefficients' names and the given columns, each right-
+// aligned in its width; narrow enough for an 80-column console.
+struct table_column {
+    const char* head;
+    std::size_t width;
+    std::string (*cell)(const coefficient&);
+};
+
+std::string table_of(const std::vector<coefficient>& rows,
+                     const std::vector<table_column>& columns) {
     std::size_t name_width = 11;
     for (const auto& row : rows)
         name_width = std::max(name_width, row.name.size());
     std::string text = padded("", name_width, true);
-    for (const char* head : heads)
-        text += "  " + padded(head, 13, false);
+    for (const auto& column : columns)
+        text += "  " + padded(column.head, column.width, false);
     text += "\n";
     for (const auto& row : rows) {
-        const std::string cells[] = {shown(row.estimate), shown(row.std_error), shown(row.t, 4),
-                                     shown_p(row.p),      shown(row.ci_low),    shown(row.ci_high)};
         text += padded(row.name, name_width, true);
-        for (const auto& cell : cells)
-            text += "  " + padded(cell, 13, false);
+        for (const auto& column : columns)
+            text += "  " + padded(column.cell(row), column.width, false);
         text += "\n";
     }
     return text;
+}
+
+std::string coefficient_table(const std::vector<coefficient>& rows) {
+    return table_of(rows,
+                    {{"Estimate", 13, [](const coefficient& c) { return shown(c.estimate); }},
+                     {"Std. Error", 12, [](const coefficient& c) { return shown(c.std_error); }},
+                     {"t value", 8, [](const coefficient& c) { return shown(c.t, 4); }},
+                     {"Pr(>|t|)", 9, [](const coefficient& c) { return shown_p(c.p); }}});
+}
+
+std::string interval_table(const std::vector<coefficient>& rows) {
+    return table_of(rows,
+                    {{"95% low", 13, [](const coefficient& c) { return shown(c.ci_low); }},
+                     {"95% high", 13, [](const coefficient& c) { return shown(c.ci_high); }}});
 }
 
 std::string model_title(const std::string& model) {
@@ -80,6 +99,7 @@ std::string text_report(const fit_report& r) {
             " used, " + std::to_string(r.skipped) + " skipped (a missing value)\n";
     text += "Formula:  " + r.formula + "\n\n";
     text += "Coefficients:\n" + coefficient_table(r.estimates) + "\n";
+    text += "Confidence intervals:\n" + interval_table(r.estimates) + "\n";
     text += "Residual standard deviation: " + shown(r.residual_sd) + " on " + std::to_string(r.df) +
             " degrees of freedom\n";
     text += "Residual sum of squares:     " + shown(r.rss, 10) + "\n";
