@@ -24,6 +24,9 @@ constexpr int block_rows = 512;
 // The double pass is trusted when every result's estimated relative error
 // is below this: 14 digits, one more than the floor we promise.
 constexpr double trusted_error = 1e-14;
+// Refinement sharpens the coefficients and the residual sum of squares, not
+// the standard errors: they must already be this good (13.3 digits).
+constexpr double se_trusted_error = 5e-14;
 // A term whose distance from the span of the earlier terms is below this
 // share of its own length is suspect in double precision: the quadruple
 // pass decides.
@@ -271,8 +274,7 @@ double double_pass_error(const design& d, const solution<double>& s,
     for (int a = 0; a < k; ++a) {
         const int j = s.kept[a];
         worst = std::max(worst, raw(j) != 0 ? raw_error(j) / std::fabs(raw(j)) : 0.0);
-        // Standard errors: the inverse triangle is good to about base times
-        // the condition, and the map back may cancel more.
+        // Standard errors: the map back may cancel, by bound / exact.
         const Eigen::RowVectorXd row = map.row(j);
         Eigen::MatrixXd cov = Eigen::MatrixXd::Zero(terms, terms);
         for (int b = 0; b < k; ++b)
@@ -280,8 +282,12 @@ double double_pass_error(const design& d, const solution<double>& s,
                 cov(s.kept[b], s.kept[c]) = s.cov(b, c);
         const double exact = row * cov * row.transpose();
         const double bound = row.cwiseAbs() * cov.cwiseAbs() * row.cwiseAbs().transpose();
+        // First order: R^-1 is good to the unit roundoff times the condition
+        // (times the usual root of the size), the variance to twice that and
+        // the standard error to it once.
         if (exact > 0)
-            se_error = std::max(se_error, base * condition * condition * bound / exact);
+            se_error = std::max(se_error, unit_roundoff * std::sqrt(double(k + 1)) * condition *
+                                              bound / exact);
     }
     if (residual > 0)
         worst = std::max(worst, base * condition * y_norm / residual);
@@ -476,7 +482,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
     // It sharpens the coefficients and the residual sum of squares; the
     // standard errors stay those of the double triangle, so they must
     // already be good.
-    if (!suspect && contraction < 1e-3 && se_error <= trusted_error) {
+    if (!suspect && contraction < 1e-3 && se_error <= se_trusted_error) {
         const int steps = error * contraction <= trusted_error ? 1 : 2;
         refinement refine(d, s, shifts);
         long double rss = 0;
