@@ -93,7 +93,12 @@ std::string joined(const std::vector<std::string>& names, const char* separator)
 } // namespace
 
 std::string text_report(const fit_report& r) {
-    std::string text = model_title(r.model) + " (" + r.program + ")\n";
+    std::string text;
+    for (const auto& line : r.preface_text)
+        text += line + "\n";
+    if (!r.preface_text.empty())
+        text += "\n";
+    text += model_title(r.model) + " (" + r.program + ")\n";
     text += "Data:     " + r.data_file + "\n";
     text += "Rows:     " + std::to_string(r.rows) + " in the file, " + std::to_string(r.used) +
             " used, " + std::to_string(r.skipped) + " skipped (a missing value)\n";

@@ -41,6 +41,9 @@ struct fit_report {
     // written with json_number, json_string and the like ("converged",
     // "candidates", ...). Written after the common members, in order.
     std::vector<std::pair<std::string, std::string>> extra_json;
+    // Text written before the common report (the table of candidates a best
+    // model was chosen from).
+    std::vector<std::string> preface_text;
     // Further text, written after the common report (a table of candidates,
     // a note on convergence).
     std::vector<std::string> extra_text;

@@ -91,7 +91,7 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
         return run;
     run.report.extra_json.push_back({"criterion", json_string(criterion_name(by))});
     run.report.extra_json.push_back({"candidates", json_array(candidates)});
-    run.report.extra_text.insert(run.report.extra_text.begin(), lines.begin(), lines.end());
+    run.report.preface_text = lines;
     // The plot reads the rows again with every candidate column: the fitted
     // value uses the chosen ones only.
     std::vector<int> positions;
@@ -170,7 +170,7 @@ model_run run_best_curve(const program_info& program, const options& o, model_da
     run.report.extra_json.push_back({"criterion", json_string(name)});
     run.report.extra_json.push_back({"degree", std::to_string(choice.chosen)});
     run.report.extra_json.push_back({"candidates", json_array(candidates)});
-    run.report.extra_text.insert(run.report.extra_text.begin(), lines.begin(), lines.end());
+    run.report.preface_text = lines;
     return run;
 }
 

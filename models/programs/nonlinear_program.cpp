@@ -142,7 +142,8 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
     run.report = nonlinear_report(program, data, data.name(0), best.formula_text, best.fit);
     const char* name = o.criterion.empty() ? "aicc" : o.criterion.c_str();
     std::vector<std::string> candidates;
-    run.report.extra_text.push_back(std::string("Curve families by ") + name + " (best first):");
+    std::vector<std::string>& table = run.report.preface_text;
+    table.push_back(std::string("Curve families by ") + name + " (best first):");
     for (const auto& family : result.families) {
         const bool converged = family.fit.converged && !family.skipped;
         candidates.push_back("{\"family\": " + json_string(family.name) + ", \"formula\": " +
@@ -154,7 +155,7 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
         line += converged ? name + std::string(" ") + short_number(family.criterion_value) +
                                 ", RSS " + short_number(family.fit.rss)
                           : "not fitted" + (family.note.empty() ? "" : " (" + family.note + ")");
-        run.report.extra_text.push_back(line);
+        table.push_back(line);
     }
     run.report.extra_json.push_back({"criterion", json_string(name)});
     run.report.extra_json.push_back({"family", json_string(best.name)});
