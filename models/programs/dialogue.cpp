@@ -3,6 +3,7 @@
 #include "batch.h"
 #include "columns.h"
 #include "fit_plot.h"
+#include "formula.h"
 #include "model_data.h"
 
 #include <vector>
@@ -116,14 +117,23 @@ std::string take_max_degree(const program_info&, answers& a, const std::string& 
     return take_degree_into(a.o.max_degree, answer);
 }
 
+// A formula is checked against the file's columns at once, so that a
+// refusal says where and why and the same question comes again.
 std::string take_formula(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
     if (answer.empty())
         return "the formula is needed";
+    const formula_result parsed = parse_formula(answer, a.data.header.names);
+    if (!parsed.ok)
+        return parsed.error;
     a.o.formula = answer;
     return {};
 }
 
 std::string take_start(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
+    const formula_result parsed = parse_formula(a.o.formula, a.data.header.names);
+    const starts_result starts = parse_starts(answer, parsed.value.parameters);
+    if (!starts.ok)
+        return starts.error;
     a.o.start = answer;
     return {};
 }

@@ -168,4 +168,27 @@ TEST(Dialogue, LinearModelRoadWithRefusalsAndGoingBack) {
     EXPECT_EQ(s.pictures, 1);
 }
 
+TEST(Dialogue, NonLinearFormulaRefusedWhereAndWhyThenAskedAgain) {
+    const std::string curve = temp_file("curve.csv", curve_data());
+    scripted s;
+    s.answers = {"", "y ~ b0 + b1*(x", "y ~ b0 + b1*x", "b0=1", "b0=1 b1=1", "END"};
+    dialogue_io io = s.io(curve);
+    hold_dialogue(*program_numbered(2), io);
+    const char* expected[] = {"Formula, such as",
+                              "Refused: column",
+                              "Formula, such as",
+                              "Start values",
+                              "Refused: ",
+                              "Start values",
+                              "Non-linear model (ROSKA_mid_16)",
+                              "The dialogue has ended."};
+    std::size_t at = 0;
+    for (const char* text : expected) {
+        const std::size_t found = s.said.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "\"" << text << "\" missing after " << at << ":\n"
+                                            << s.said;
+        at = found + 1;
+    }
+}
+
 } // namespace
