@@ -241,6 +241,16 @@ finished finish(const design& d, const solution<T>& s, const std::vector<double>
     return f;
 }
 
+// A finished solution's results into the fit.
+template <class T> void take(least_squares_fit& fit, const finished& f, const solution<T>& s) {
+    fit.coefficients = f.coefficients;
+    fit.std_errors = f.std_errors;
+    fit.aliased = s.aliased;
+    fit.rank = static_cast<int>(s.kept.size());
+    fit.rss = f.rss;
+    fit.ok = true;
+}
+
 // The largest relative error the double pass may have left in any result,
 // from the conditioning of the design with unit-length columns (the
 // first-order bounds of Householder least squares, with the usual small
@@ -468,14 +478,8 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
     fit.tss = d.intercept ? r.col(terms).tail(terms).squaredNorm() : r.col(terms).squaredNorm();
 
     if (!suspect && error <= trusted_error) {
-        const finished f = finish<double>(d, s, shifts, fit.n);
-        fit.coefficients = f.coefficients;
-        fit.std_errors = f.std_errors;
-        fit.aliased = s.aliased;
-        fit.rank = static_cast<int>(s.kept.size());
-        fit.rss = f.rss;
+        take(fit, finish<double>(d, s, shifts, fit.n), s);
         fit.triangle = r;
-        fit.ok = true;
         return fit;
     }
 
@@ -515,15 +519,9 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         refined.beta = refine.beta();
         refined.cov = s.cov.cast<long double>();
         refined.rss = rss;
-        const finished f = finish<long double>(d, refined, shifts, fit.n);
-        fit.coefficients = f.coefficients;
-        fit.std_errors = f.std_errors;
-        fit.aliased = s.aliased;
-        fit.rank = static_cast<int>(s.kept.size());
-        fit.rss = f.rss;
+        take(fit, finish<long double>(d, refined, shifts, fit.n), refined);
         fit.triangle = r;
         fit.refined = true;
-        fit.ok = true;
         return fit;
     }
 
@@ -544,17 +542,11 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
     }
     const matrix<quad> rq = exact.triangle().topRows(terms + 1);
     const solution<quad> sq = solve<quad>(rq, terms, aliased_share);
-    const finished f = finish<quad>(d, sq, exact.shifts(), fit.n);
-    fit.coefficients = f.coefficients;
-    fit.std_errors = f.std_errors;
-    fit.aliased = sq.aliased;
-    fit.rank = static_cast<int>(sq.kept.size());
-    fit.rss = f.rss;
+    take(fit, finish<quad>(d, sq, exact.shifts(), fit.n), sq);
     fit.tss = static_cast<double>(d.intercept ? rq.col(terms).tail(terms).squaredNorm()
                                               : rq.col(terms).squaredNorm());
     fit.triangle = rq.cast<double>();
     fit.extended = true;
-    fit.ok = true;
     return fit;
 }
 
