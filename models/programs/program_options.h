@@ -39,18 +39,30 @@ enum exit_status : int {
 };
 
 struct options {
-    std::string data;      // the data file; empty: the dialogue
-    std::string y = "1";   // --y: the response, a name or a 1-based number
-    std::string x;         // --x: the predictors (selection text or names)
-    bool intercept = true; // --no-intercept
-    int degree = 2;        // --degree
-    int max_degree = 6;    // --max-degree
-    std::string formula;   // --formula
-    std::string start;     // --start
-    std::string criterion; // --criterion; empty: the model's default
-    std::string plot;      // --plot FILE.svg
-    bool json = false;     // --json
-    bool help = false;     // --help
+    std::string data;        // the data file; empty: the dialogue
+    std::string y = "1";     // --y: the response, a name or a 1-based number
+    std::string x;           // --x: the predictors (selection text or names)
+    bool intercept = true;   // --no-intercept
+    int degree = 2;          // --degree
+    int max_degree = 6;      // --max-degree
+    std::string formula;     // --formula
+    std::string start;       // --start
+    std::string criterion;   // --criterion; empty: the model's default
+    std::string plot;        // --plot FILE.svg
+    bool json = false;       // --json
+    bool help = false;       // --help
+    std::string weights;     // --weights COL: a column of case weights; empty: none
+    double level = 0.95;     // --level: the confidence level of every interval
+    bool anova = false;      // --anova: the sequential analysis of variance
+    std::string se;          // --se: hc0..hc3 (lower case); empty: classical
+    std::string save;        // --save FILE.csv: fitted values and influence per row
+    std::string predict;     // --predict NEW.csv: new cases to predict
+    std::string predictions; // --predictions OUT.csv; empty: beside NEW
+    int threads = 0;         // --threads N; 0: every core
+    std::string bounds;      // --bounds "K>=0, Vm<=500"
+    bool profile_ci = false; // --ci profile (else Wald intervals)
+    std::string force_in;    // --force-in TERMS: kept in every candidate
+    int nbest = 1;           // --nbest N: subsets listed per size
 };
 
 struct parsed_options {
