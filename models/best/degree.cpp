@@ -9,12 +9,11 @@
 // and the hat values are running sums of squares of Q's rows.
 #include "degree.h"
 
-#include "criteria.h"
+#include "criterion.h"
 
 #include <Eigen/QR>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -117,6 +116,9 @@ double value_of(const degree_fit& f, degree_criterion c) {
         return f.bic;
     case degree_criterion::cv:
         return f.cv_applicable ? f.cv : infinity;
+    case degree_criterion::cp:
+    case degree_criterion::adjr2:
+        break; // not among degree_criteria
     }
     return infinity;
 }
@@ -128,21 +130,6 @@ degree_choice failure(std::string error) {
 }
 
 } // namespace
-
-std::optional<degree_criterion> parse_degree_criterion(std::string_view text) {
-    std::string lower(text);
-    for (char& ch : lower)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower == "aic")
-        return degree_criterion::aic;
-    if (lower == "aicc")
-        return degree_criterion::aicc;
-    if (lower == "bic")
-        return degree_criterion::bic;
-    if (lower == "cv")
-        return degree_criterion::cv;
-    return std::nullopt;
-}
 
 degree_choice choose_degree(const std::vector<double>& x, const std::vector<double>& y,
                             int max_degree, degree_criterion criterion) {

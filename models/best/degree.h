@@ -4,17 +4,15 @@
 // coefficients of the chosen degree are not computed here.
 #pragma once
 
-#include <optional>
+#include "criterion.h"
+
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace models {
 
-enum class degree_criterion { aic, aicc, bic, cv };
-
-// "aic", "aicc", "bic" or "cv" (any case); nothing for other text.
-std::optional<degree_criterion> parse_degree_criterion(std::string_view text);
+// A degree is chosen by one of degree_criteria (criterion.h).
+using degree_criterion = criterion_id;
 
 constexpr int default_max_degree = 6;
 constexpr int largest_max_degree = 15;

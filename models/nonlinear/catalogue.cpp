@@ -1,4 +1,6 @@
 #include "catalogue.h"
+
+#include "criterion.h"
 #include "search.h"
 
 #include <algorithm>
@@ -195,17 +197,12 @@ void fit_family(const family& fam, const std::vector<std::vector<double>>& colum
 } // namespace
 
 bool parse_criterion(const std::string& text, criterion& out) {
-    std::string t;
-    for (char c : text)
-        t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (t == "aic")
-        out = criterion::aic;
-    else if (t == "aicc")
-        out = criterion::aicc;
-    else if (t == "bic")
-        out = criterion::bic;
-    else
+    const std::optional<criterion_id> named = criterion_named(text, family_criteria);
+    if (!named)
         return false;
+    out = *named == criterion_id::aic    ? criterion::aic
+          : *named == criterion_id::aicc ? criterion::aicc
+                                         : criterion::bic;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "pipeline.h"
 #include "subsets.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -24,16 +25,56 @@ model_run fit_chosen(const program_info& program, const options& o, model_data& 
     return run;
 }
 
+// The candidate terms named by --force-in (commas between names), as
+// 0-based predictor indices; false with a message naming an unknown one.
+bool forced_in_terms(const model_data& data, const std::string& text, std::vector<int>& terms,
+                     std::string& error) {
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        std::size_t to = text.find(',', from);
+        if (to == std::string::npos)
+            to = text.size();
+        std::string name = text.substr(from, to - from);
+        name.erase(0, name.find_first_not_of(" \t"));
+        name.erase(name.find_last_not_of(" \t") + 1);
+        from = to + 1;
+        if (name.empty())
+            continue;
+        int found = -1;
+        std::string known;
+        for (int t = 0; t < static_cast<int>(data.predictors()); ++t) {
+            if (data.name(t + 1) == name)
+                found = t;
+            known += (t ? ", " : "") + data.name(t + 1);
+        }
+        if (found < 0) {
+            error = "--force-in: \"" + name + "\" is not a candidate; the candidates are " + known;
+            return false;
+        }
+        if (std::find(terms.begin(), terms.end(), found) == terms.end())
+            terms.push_back(found);
+    }
+    return true;
+}
+
 } // namespace
 
 model_run run_best_linear(const program_info& program, const options& o, model_data& data) {
-    subset_criterion by = subset_criterion::bic;
+    subset_criterion by = criterion_id::bic;
     if (!o.criterion.empty()) {
-        const auto parsed = parse_subset_criterion(o.criterion);
+        const auto parsed = criterion_named(o.criterion, subset_criteria);
         if (!parsed)
-            return refused_run(exit_usage, "--criterion: aic, aicc, bic, cp or adjr2");
+            return refused_run(exit_usage, "--criterion: " + criteria_list(subset_criteria, ", "));
         by = *parsed;
     }
+    subset_options search;
+    std::string error;
+    if (!forced_in_terms(data, o.force_in, search.force_in, error))
+        return refused_run(exit_usage, error);
+    if (!search.force_in.empty() &&
+        search.force_in.size() == static_cast<std::size_t>(data.predictors()))
+        return refused_run(exit_usage,
+                           "--force-in keeps every candidate: there is nothing to choose");
     // The full model's triangle holds every subset's residual sum of squares.
     const design d{data.predictors(), o.intercept, 0};
     const least_squares_fit full =
@@ -45,13 +86,18 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     if (!full.ok)
         return refused_run(
             full.error.rfind("too few", 0) == 0 ? exit_data_unusable : exit_not_fitted, full.error);
-    subset_options search;
     search.forced = o.intercept ? 1 : 0;
-    if (data.work_progress)
+    search.nbest = o.nbest;
+    search.threads = o.threads;
+    if (data.work_progress) {
+        // Shown at once (0%), then about every half second.
+        data.work_progress("searching the subsets", 0.0);
+        search.progress_seconds = 0.5;
         search.progress = [&data](const subset_progress& p) {
             data.work_progress("searching the subsets", p.fraction);
             return true;
         };
+    }
     const subset_result found = best_subsets(full.triangle, search);
     if (data.work_progress)
         data.work_progress("searching the subsets", 1.0);
@@ -65,8 +111,10 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     // The chosen subset, fitted and reported as the linear model is.
     const std::vector<std::size_t> all = data.columns;
     std::vector<std::string> candidates;
-    std::vector<std::string> lines = {std::string("Best subset of each size, by ") +
-                                      criterion_name(by) + " (best first):"};
+    const bool several = o.nbest > 1;
+    std::vector<std::string> lines = {std::string("Best subset") + (several ? "s" : "") +
+                                      " of each size, by " + criterion_label(by) +
+                                      " (best first):"};
     for (const auto& r : ranked) {
         std::vector<std::string> names;
         std::string listed;
@@ -76,10 +124,12 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
         }
         const double value = score_value(r.scores, by);
         candidates.push_back("{\"terms\": " + json_array(names) +
-                             ", \"k\": " + std::to_string(r.model.terms.size()) + ", \"rss\": " +
-                             json_number(r.model.rss) + ", \"value\": " + json_number(value) + "}");
-        lines.push_back("  k=" + std::to_string(r.model.terms.size()) + "  RSS " +
-                        short_number(r.model.rss) + "  " + criterion_name(by) + " " +
+                             ", \"k\": " + std::to_string(r.model.terms.size()) + ", \"place\": " +
+                             std::to_string(r.place) + ", \"rss\": " + json_number(r.model.rss) +
+                             ", \"value\": " + json_number(value) + "}");
+        lines.push_back("  k=" + std::to_string(r.model.terms.size()) +
+                        (several ? " #" + std::to_string(r.place) : "") + "  RSS " +
+                        short_number(r.model.rss) + "  " + criterion_label(by) + " " +
                         short_number(value) + "  " + listed);
     }
     data.columns = {all[0]};
@@ -89,7 +139,7 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     data.columns = all;
     if (run.status != exit_reported)
         return run;
-    run.report.extra_json.push_back({"criterion", json_string(criterion_name(by))});
+    run.report.extra_json.push_back({"criterion", json_string(criterion_label(by))});
     run.report.extra_json.push_back({"candidates", json_array(candidates)});
     run.report.preface_text = lines;
     // The plot reads the rows again with every candidate column: the fitted
@@ -112,11 +162,11 @@ model_run run_best_curve(const program_info& program, const options& o, model_da
         return refused_run(exit_usage,
                            "the best curve-linear model takes one predictor; --x names " +
                                std::to_string(data.predictors()));
-    degree_criterion by = degree_criterion::cv;
+    degree_criterion by = criterion_id::cv;
     if (!o.criterion.empty()) {
-        const auto parsed = parse_degree_criterion(o.criterion);
+        const auto parsed = criterion_named(o.criterion, degree_criteria);
         if (!parsed)
-            return refused_run(exit_usage, "--criterion: aic, aicc, bic or cv");
+            return refused_run(exit_usage, "--criterion: " + criteria_list(degree_criteria, ", "));
         by = *parsed;
     }
     std::vector<double> rows;
@@ -132,26 +182,17 @@ model_run run_best_curve(const program_info& program, const options& o, model_da
         return refused_run(exit_data_unusable, choice.error);
     if (choice.chosen == 0)
         return refused_run(exit_not_fitted, "the criterion applies to no degree");
-    const char* name = o.criterion.empty() ? "cv" : o.criterion.c_str();
+    const char* name = criterion_label(by);
     std::vector<std::string> candidates;
     std::vector<std::string> lines = {std::string("Degrees by ") + name + ":"};
     for (const auto& fit : choice.fits) {
         double value = NAN;
         if (fit.available) {
-            switch (by) {
-            case degree_criterion::aic:
-                value = fit.aic;
-                break;
-            case degree_criterion::aicc:
-                value = fit.aicc;
-                break;
-            case degree_criterion::bic:
-                value = fit.bic;
-                break;
-            case degree_criterion::cv:
-                value = fit.cv_applicable ? fit.cv : NAN;
-                break;
-            }
+            value = by == criterion_id::aic    ? fit.aic
+                    : by == criterion_id::aicc ? fit.aicc
+                    : by == criterion_id::bic  ? fit.bic
+                    : fit.cv_applicable        ? fit.cv
+                                               : NAN;
         }
         candidates.push_back("{\"degree\": " + std::to_string(fit.degree) +
                              ", \"rss\": " + json_number(fit.available ? fit.rss : NAN) +

@@ -1,6 +1,7 @@
 #include "nonlinear_program.h"
 
 #include "catalogue.h"
+#include "criterion.h"
 #include "formula.h"
 #include "solver.h"
 
@@ -123,7 +124,7 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
                                            std::to_string(data.predictors()));
     criterion by = criterion::aicc;
     if (!o.criterion.empty() && !parse_criterion(o.criterion, by))
-        return refused_run(exit_usage, "--criterion: aic, aicc or bic");
+        return refused_run(exit_usage, "--criterion: " + criteria_list(family_criteria, ", "));
     std::vector<double> rows;
     if (!read_all_rows(data, rows))
         return refused_run(data.status, data.reason);

@@ -1,5 +1,7 @@
 #include "program_options.h"
 
+#include "criterion.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -24,16 +26,16 @@ unsigned bit_of(model_kind kind) {
 }
 
 // The criteria each kind of best model knows, for --criterion and its usage.
-const char* criteria_of(model_kind kind) {
+criterion_set criteria_of(model_kind kind) {
     switch (kind) {
     case model_kind::best_linear:
-        return "aic|aicc|bic|cp|adjr2";
+        return subset_criteria;
     case model_kind::best_nonlinear:
-        return "aic|aicc|bic";
+        return family_criteria;
     case model_kind::best_curve:
-        return "aic|aicc|bic|cv";
+        return degree_criteria;
     default:
-        return "";
+        return 0;
     }
 }
 
@@ -129,12 +131,11 @@ constexpr option_rule option_table[] = {
      }},
     {"--criterion", best_linear_bit | best_nonlinear_bit | best_curve_bit, false, "C", "",
      [](const program_info& p, options& o, const std::string& v) {
-         const std::string known = std::string("|") + criteria_of(p.kind) + "|";
-         const std::string name = lower(v);
-         if (name.empty() || name.find('|') != std::string::npos ||
-             known.find("|" + name + "|") == std::string::npos)
-             return "--criterion takes " + std::string(criteria_of(p.kind)) + ", not \"" + v + "\"";
-         o.criterion = name;
+         const std::optional<criterion_id> named = criterion_named(v, criteria_of(p.kind));
+         if (!named)
+             return "--criterion takes " + criteria_list(criteria_of(p.kind)) + ", not \"" + v +
+                    "\"";
+         o.criterion = criterion_label(*named);
          return std::string();
      }},
     {"--weights", every_kind & ~best_curve_bit, false, "COL",
@@ -314,7 +315,7 @@ std::string usage(const program_info& program) {
                        ? "the model, such as \"y ~ b1*(1-exp(-b2*x))\""
                        : "the model, such as \"weight ~ group + log(dose)\"";
         if (name == "--criterion")
-            help = std::string("how the best is chosen: ") + criteria_of(program.kind);
+            help = "how the best is chosen: " + criteria_list(criteria_of(program.kind));
         std::string head = "  " + name + (*rule.argument ? " " : "") + rule.argument;
         head.resize(std::max<std::size_t>(head.size() + 1, 19), ' ');
         text += head + help + "\n";

@@ -11,7 +11,7 @@ models::subset_context small_case() {
     models::subset_context c;
     c.n = 10;
     c.forced = 1;
-    c.candidates = 3;
+    c.columns = 3;
     c.full_rss = 4;
     c.forced_only_rss = 20;
     return c;
@@ -38,43 +38,51 @@ TEST(criteria, values_by_hand) {
     EXPECT_TRUE(std::isnan(models::score_subset(tight, 2, 5).cp));
 }
 
-TEST(criteria, parsing) {
+TEST(criteria, names_in_any_case_within_each_programs_set) {
+    using models::criterion_id;
     const struct {
         const char* text;
-        std::optional<models::subset_criterion> want;
-    } table[] = {{"aic", models::subset_criterion::aic},
-                 {"AICc", models::subset_criterion::aicc},
-                 {"bic", models::subset_criterion::bic},
-                 {"cp", models::subset_criterion::cp},
-                 {"adjr2", models::subset_criterion::adjr2},
-                 {"cv", std::nullopt},
-                 {"", std::nullopt},
-                 {"aic ", std::nullopt}};
+        models::criterion_set allowed;
+        std::optional<criterion_id> want;
+    } table[] = {{"aic", models::subset_criteria, criterion_id::aic},
+                 {"AICc", models::family_criteria, criterion_id::aicc},
+                 {"Bic", models::degree_criteria, criterion_id::bic},
+                 {"cp", models::subset_criteria, criterion_id::cp},
+                 {"ADJR2", models::subset_criteria, criterion_id::adjr2},
+                 {"cv", models::degree_criteria, criterion_id::cv},
+                 {"cv", models::subset_criteria, std::nullopt},
+                 {"cp", models::family_criteria, std::nullopt},
+                 {"", models::subset_criteria, std::nullopt},
+                 {"aic ", models::subset_criteria, std::nullopt}};
     for (const auto& row : table)
-        EXPECT_EQ(models::parse_subset_criterion(row.text), row.want) << row.text;
+        EXPECT_EQ(models::criterion_named(row.text, row.allowed), row.want) << row.text;
+    EXPECT_EQ(models::criteria_list(models::subset_criteria), "aic|aicc|bic|cp|adjr2");
+    EXPECT_EQ(models::criteria_list(models::degree_criteria, ", "), "aic, aicc, bic, cv");
+    EXPECT_STREQ(models::criterion_label(criterion_id::aicc), "aicc");
 }
 
 TEST(criteria, ranking_puts_best_first_in_the_right_direction) {
     models::subset_result r;
-    r.candidates = 3;
+    r.columns = 3;
     r.full_rss = 4;
     r.forced_only_rss = 20;
-    r.best = {{{0}, 9}, {{0, 2}, 5}, {{0, 1, 2}, 4}};
+    r.best = {{{0}, 9, 1}, {{0, 2}, 5, 2}, {{0, 1, 2}, 4, 3}};
     const auto ctx = models::context_of(r, 10, 1);
-    for (auto c : {models::subset_criterion::aic, models::subset_criterion::bic,
-                   models::subset_criterion::cp, models::subset_criterion::adjr2}) {
+    for (auto c : {models::criterion_id::aic, models::criterion_id::bic, models::criterion_id::cp,
+                   models::criterion_id::adjr2}) {
         const auto ranked = models::rank_subsets(r, ctx, c);
         ASSERT_EQ(ranked.size(), 3u);
         for (size_t i = 1; i < ranked.size(); ++i) {
             const double a = models::score_value(ranked[i - 1].scores, c);
             const double b = models::score_value(ranked[i].scores, c);
-            EXPECT_TRUE(models::higher_is_better(c) ? a >= b : a <= b) << models::criterion_name(c);
+            EXPECT_TRUE(models::higher_is_better(c) ? a >= b : a <= b)
+                << models::criterion_label(c);
         }
     }
     // With 6 rows AICc does not apply to three candidates (5 parameters),
     // which then go last.
     const auto tight =
-        models::rank_subsets(r, models::context_of(r, 6, 1), models::subset_criterion::aicc);
+        models::rank_subsets(r, models::context_of(r, 6, 1), models::criterion_id::aicc);
     EXPECT_EQ(tight.back().model.terms.size(), 3u);
     EXPECT_TRUE(std::isnan(tight.back().scores.aicc));
 }
