@@ -93,4 +93,15 @@ TEST(catalogue_domain, families_needing_positive_x_are_skipped) {
     EXPECT_TRUE(result.families.front().fit.converged);
 }
 
+// R's BOD data: the asymptotic regression through the origin fits best (R's
+// SSasympOrig: RSS 25.99, AICc 43.82), ahead of Michaelis-Menten (43.91).
+TEST(catalogue_bod, asymptotic_regression_through_the_origin_first) {
+    auto result = models::fit_catalogue({1, 2, 3, 4, 5, 7}, {8.3, 10.3, 19.0, 16.0, 15.6, 19.8},
+                                        "Time", "demand");
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.families[0].name, "asymptotic regression through the origin");
+    EXPECT_NEAR(result.families[0].fit.rss, 25.990267, 1e-5);
+    EXPECT_NEAR(result.families[0].criterion_value, 43.82, 0.01);
+}
+
 } // namespace
