@@ -266,15 +266,19 @@ catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<d
     }
     // Ranked by the criterion; a fit without one (not converged, skipped,
     // or too few rows for AICc) comes after those with one. An exact fit
-    // (rss 0) has the criterion -infinity and comes first.
+    // (rss 0) has the criterion -infinity and comes first. Families that
+    // describe the same curves (exponential with asymptote, asymptotic
+    // regression with an offset) tie up to rounding: values are compared
+    // to a millionth of a unit, and ties keep the catalogue's order.
+    auto rounded = [](double v) { return std::isfinite(v) ? std::round(v * 1e6) : v; };
     std::stable_sort(result.families.begin(), result.families.end(),
-                     [](const family_fit& a, const family_fit& b) {
+                     [&](const family_fit& a, const family_fit& b) {
                          bool ra = !std::isnan(a.criterion_value);
                          bool rb = !std::isnan(b.criterion_value);
                          if (ra != rb)
                              return ra;
-                         if (ra && a.criterion_value != b.criterion_value)
-                             return a.criterion_value < b.criterion_value;
+                         if (ra && rounded(a.criterion_value) != rounded(b.criterion_value))
+                             return rounded(a.criterion_value) < rounded(b.criterion_value);
                          return a.fit.converged && !b.fit.converged;
                      });
     result.ok = true;
