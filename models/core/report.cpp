@@ -71,10 +71,12 @@ std::string coefficient_table(const std::vector<coefficient>& rows) {
                      {"Pr(>|t|)", 9, [](const coefficient& c) { return shown_p(c.p); }}});
 }
 
-std::string interval_table(const std::vector<coefficient>& rows) {
+std::string interval_table(const std::vector<coefficient>& rows, double level) {
+    const std::string percent = shown(100 * level, 6) + "%";
+    const std::string low = percent + " low", high = percent + " high";
     return table_of(rows,
-                    {{"95% low", 13, [](const coefficient& c) { return shown(c.ci_low); }},
-                     {"95% high", 13, [](const coefficient& c) { return shown(c.ci_high); }}});
+                    {{low.c_str(), 13, [](const coefficient& c) { return shown(c.ci_low); }},
+                     {high.c_str(), 13, [](const coefficient& c) { return shown(c.ci_high); }}});
 }
 
 std::string model_title(const std::string& model) {
@@ -104,7 +106,7 @@ std::string text_report(const fit_report& r) {
             " used, " + std::to_string(r.skipped) + " skipped (a missing value)\n";
     text += "Formula:  " + r.formula + "\n\n";
     text += "Coefficients:\n" + coefficient_table(r.estimates) + "\n";
-    text += "Confidence intervals:\n" + interval_table(r.estimates) + "\n";
+    text += "Confidence intervals:\n" + interval_table(r.estimates, r.level) + "\n";
     text += "Residual standard deviation: " + shown(r.residual_sd) + " on " + std::to_string(r.df) +
             " degrees of freedom\n";
     text += "Residual sum of squares:     " + shown(r.rss, 10) + "\n";

@@ -73,6 +73,16 @@ const std::vector<family>& catalogue() {
          [](const summary& s) {
              return candidates{{}, {}, rates(s)};
          }},
+        {"asymptotic regression through the origin", "y ~ b1*(1 - exp(-b2*x))", false,
+         [](const summary& s) {
+             return candidates{{}, rates(s)};
+         }},
+        {"asymptotic regression with an offset", "y ~ b1*(1 - exp(-b2*(x - b3)))", false,
+         [](const summary& s) {
+             // The offset is where the curve crosses zero, often left of
+             // the data.
+             return candidates{{}, rates(s, 0.5), spread(s.x_min - 2 * s.range, s.x_max, 13)};
+         }},
         {"Michaelis-Menten", "y ~ b1*x/(b2 + x)", false,
          [](const summary& s) {
              double scale = std::max(std::abs(s.x_min), std::abs(s.x_max));
@@ -162,10 +172,10 @@ double criterion_of(criterion by, double rss, double n, double k) {
 
 // Fits one family: the best few grid points become starts for full fits.
 void fit_family(const family& fam, const std::vector<std::vector<double>>& columns,
-                const summary& s, family_fit& out) {
+                const std::vector<double>* weights, const summary& s, family_fit& out) {
     std::string error;
     fit_problem pr;
-    if (!make_problem(out.model, columns, pr, error)) {
+    if (!make_problem(out.model, columns, pr, error, nullptr, weights)) {
         out.skipped = true;
         out.note = error;
         return;
@@ -178,6 +188,9 @@ void fit_family(const family& fam, const std::vector<std::vector<double>>& colum
         std::vector<double> b(start.data(), start.data() + start.size());
         solver_options options;
         options.restart = false;
+        // The family's grid has already looked for the lowest basin.
+        options.check_lower = false;
+        options.weights = weights;
         nonlinear_fit fit = fit_nonlinear(out.model, columns, b, options);
         if (!out.fit.converged || (fit.converged && fit.rss < out.fit.rss))
             out.fit = fit;
@@ -207,10 +220,11 @@ bool parse_criterion(const std::string& text, criterion& out) {
 }
 
 catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<double>& y,
-                               const std::string& x_name, const std::string& y_name, criterion by) {
+                               const std::string& x_name, const std::string& y_name, criterion by,
+                               const std::vector<double>* weights) {
     catalogue_result result;
-    if (x.size() != y.size() || x.size() < 3) {
-        result.error = "at least 3 rows of x and y are needed";
+    if (x.size() != y.size() || x.size() < 3 || (weights && weights->size() != x.size())) {
+        result.error = "at least 3 rows of x and y (and a weight for each) are needed";
         return result;
     }
     for (size_t i = 0; i < x.size(); ++i)
@@ -240,7 +254,7 @@ catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<d
             out.skipped = true;
             out.note = "fewer rows than parameters";
         } else {
-            fit_family(fam, columns, s, out);
+            fit_family(fam, columns, weights, s, out);
         }
         if (out.fit.converged)
             out.criterion_value = criterion_of(by, out.fit.rss, static_cast<double>(x.size()),
@@ -249,15 +263,19 @@ catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<d
     }
     // Ranked by the criterion; a fit without one (not converged, skipped,
     // or too few rows for AICc) comes after those with one. An exact fit
-    // (rss 0) has the criterion -infinity and comes first.
+    // (rss 0) has the criterion -infinity and comes first. Families that
+    // describe the same curves (exponential with asymptote, asymptotic
+    // regression with an offset) tie up to rounding: values are compared
+    // to a millionth of a unit, and ties keep the catalogue's order.
+    auto rounded = [](double v) { return std::isfinite(v) ? std::round(v * 1e6) : v; };
     std::stable_sort(result.families.begin(), result.families.end(),
-                     [](const family_fit& a, const family_fit& b) {
+                     [&](const family_fit& a, const family_fit& b) {
                          bool ra = !std::isnan(a.criterion_value);
                          bool rb = !std::isnan(b.criterion_value);
                          if (ra != rb)
                              return ra;
-                         if (ra && a.criterion_value != b.criterion_value)
-                             return a.criterion_value < b.criterion_value;
+                         if (ra && rounded(a.criterion_value) != rounded(b.criterion_value))
+                             return rounded(a.criterion_value) < rounded(b.criterion_value);
                          return a.fit.converged && !b.fit.converged;
                      });
     result.ok = true;
@@ -268,6 +286,54 @@ std::vector<std::pair<std::string, std::string>> catalogue_families() {
     std::vector<std::pair<std::string, std::string>> out;
     for (const family& fam : catalogue())
         out.emplace_back(fam.name, fam.text);
+    return out;
+}
+
+namespace {
+
+// Whether two compiled models are the same expression up to the names of
+// parameters and of the one column they read.
+bool same_shape(const expression& a, const expression& b) {
+    if (a.code.size() != b.code.size())
+        return false;
+    for (std::size_t i = 0; i < a.code.size(); ++i) {
+        const instruction &p = a.code[i], &q = b.code[i];
+        if (p.op != q.op || (p.op == opcode::constant && p.value != q.value) ||
+            (p.op == opcode::parameter && p.index != q.index))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+start_suggestion suggest_starts(const formula& f, const std::vector<std::vector<double>>& columns) {
+    start_suggestion out;
+    out.parameters = f.parameters;
+    const std::vector<int> used = f.model.columns_used();
+    fit_problem pr;
+    std::string error;
+    if (used.size() != 1 || !make_problem(f, columns, pr, error))
+        return out;
+    const Eigen::ArrayXd& column = pr.columns[static_cast<std::size_t>(used[0])];
+    const std::vector<double> x(column.data(), column.data() + pr.n);
+    const std::vector<double> y(pr.y.data(), pr.y.data() + pr.n);
+    auto [x_lo, x_hi] = std::minmax_element(x.begin(), x.end());
+    auto [y_lo, y_hi] = std::minmax_element(y.begin(), y.end());
+    const summary s{*x_lo, *x_hi, *x_hi - *x_lo, *y_lo, *y_hi};
+    for (const family& fam : catalogue()) {
+        family_fit candidate;
+        candidate.model = parse_formula(fam.text, {"y", "x"}).value;
+        if (!same_shape(f.model, candidate.model.model))
+            continue;
+        out.family = fam.name;
+        if (!(s.range > 0) || (fam.positive_x && s.x_min <= 0) || x.size() <= f.parameters.size())
+            return out;
+        fit_family(fam, {y, x}, nullptr, s, candidate);
+        if (candidate.fit.converged)
+            out.starts = candidate.fit.estimates;
+        return out;
+    }
     return out;
 }
 

@@ -34,14 +34,27 @@ struct catalogue_result {
 };
 
 // Fits every family to y against x and ranks them; x_name and y_name only
-// label the formulas.
+// label the formulas. With case weights (one per row, finite, not negative)
+// each family minimises sum w (y - f)^2, and the criterion uses that sum.
 catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<double>& y,
                                const std::string& x_name, const std::string& y_name,
-                               criterion by = criterion::aicc);
+                               criterion by = criterion::aicc,
+                               const std::vector<double>* weights = nullptr);
 
 // The families as (name, formula with the columns y and x), in the order
 // they are tried.
 std::vector<std::pair<std::string, std::string>> catalogue_families();
+
+// Start values for a formula of one column x, where its right side is a
+// family of the catalogue written in other names (rate ~ Vm*conc/(K+conc) is
+// Michaelis-Menten): the family's self-start fitted to the data, as values
+// for the formula's parameters. columns as for fit_nonlinear.
+struct start_suggestion {
+    std::vector<std::string> parameters; // the formula's, in order
+    std::string family;                  // "" when the formula is no family
+    std::vector<double> starts;          // empty when none could be computed
+};
+start_suggestion suggest_starts(const formula& f, const std::vector<std::vector<double>>& columns);
 
 // A fitted family's curve at the given x values (e.g. for a plot).
 std::vector<double> evaluate_family(const family_fit& family, const std::vector<double>& x);

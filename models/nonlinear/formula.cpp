@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -96,7 +97,11 @@ bool tokenize(const std::string& s, std::vector<token>& out, std::string& error)
             t.kind = token_kind::op;
             t.text = "**";
             i += 2;
-        } else if (std::string("+-*/^()[]~=,").find(c) != std::string::npos) {
+        } else if ((c == '<' || c == '>') && i + 1 < s.size() && s[i + 1] == '=') {
+            t.kind = token_kind::op;
+            t.text = std::string(1, c);
+            i += 2;
+        } else if (std::string("+-*/^()[]~=,<>").find(c) != std::string::npos) {
             t.kind = token_kind::op;
             t.text = c == '^' ? "**" : std::string(1, c);
             ++i;
@@ -499,7 +504,8 @@ std::vector<int> expression::columns_used() const {
 
 // --------------------------------------------------------------- formula
 
-formula_result parse_formula(const std::string& text, const std::vector<std::string>& columns) {
+formula_result parse_formula(const std::string& text, const std::vector<std::string>& columns,
+                             bool keep_e) {
     formula_result result;
     std::vector<token> tokens;
     if (!tokenize(text, tokens, result.error))
@@ -507,8 +513,8 @@ formula_result parse_formula(const std::string& text, const std::vector<std::str
 
     // NIST's trailing error term "+ e" is no part of the model.
     size_t end = tokens.size() - 1;
-    if (end >= 2 && tokens[end - 1].kind == token_kind::name && tokens[end - 1].text == "e" &&
-        is_op(tokens[end - 2], "+") &&
+    if (!keep_e && end >= 2 && tokens[end - 1].kind == token_kind::name &&
+        tokens[end - 1].text == "e" && is_op(tokens[end - 2], "+") &&
         std::find(columns.begin(), columns.end(), "e") == columns.end()) {
         tokens[end - 2] = tokens[end];
         tokens.resize(end - 1);
@@ -550,11 +556,72 @@ formula_result parse_formula(const std::string& text, const std::vector<std::str
     }
     compile(*response, f.response.code);
     compile(*model, f.model.code);
+    for (const auto& name : f.parameters)
+        f.near_columns.push_back(near_column(name, columns));
     result.ok = true;
     return result;
 }
 
-starts_result parse_starts(const std::string& text, const std::vector<std::string>& parameters) {
+namespace {
+
+std::string lowered(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Edits between two words: letters changed, added, dropped, or two
+// neighbours swapped (the optimal string alignment distance).
+size_t edits(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+} // namespace
+
+std::string near_column(const std::string& name, const std::vector<std::string>& columns) {
+    if (name.size() < 3)
+        return {};
+    const size_t allowed = name.size() <= 4 ? 1 : 2;
+    const std::string mine = lowered(name);
+    std::string best;
+    size_t best_edits = allowed + 1;
+    for (const auto& column : columns) {
+        const size_t e = edits(mine, lowered(column));
+        if (e < best_edits) {
+            best_edits = e;
+            best = column;
+        }
+    }
+    return best;
+}
+
+std::vector<std::string> named_in_starts(const std::string& text) {
+    std::vector<token> tokens;
+    std::string error;
+    std::vector<std::string> names;
+    if (!tokenize(text, tokens, error))
+        return names;
+    for (size_t i = 0; i + 1 < tokens.size(); ++i)
+        if (tokens[i].kind == token_kind::name && is_op(tokens[i + 1], "="))
+            names.push_back(tokens[i].text);
+    return names;
+}
+
+starts_result parse_starts(const std::string& text, const std::vector<std::string>& parameters,
+                           const std::vector<std::string>& near_columns) {
     starts_result result;
     std::vector<token> tokens;
     if (!tokenize(text, tokens, result.error))
@@ -602,9 +669,98 @@ starts_result parse_starts(const std::string& text, const std::vector<std::strin
     }
     for (size_t k = 0; k < parameters.size(); ++k)
         if (!seen[k]) {
-            result.error = "no start value for '" + parameters[k] + "'";
+            if (k < near_columns.size() && !near_columns[k].empty())
+                result.error = "'" + parameters[k] + "' is not a column (did you mean '" +
+                               near_columns[k] +
+                               "'?); taken as a parameter, it needs a start value";
+            else
+                result.error = "no start value for '" + parameters[k] + "'";
             return result;
         }
+    result.ok = true;
+    return result;
+}
+
+namespace {
+
+// A signed number at tokens[i] ("-0.5", "1e3"); advances i.
+bool signed_number(const std::vector<token>& tokens, size_t& i, double& value) {
+    bool minus = false;
+    if (is_op(tokens[i], "-") || is_op(tokens[i], "+")) {
+        minus = is_op(tokens[i], "-");
+        ++i;
+    }
+    if (tokens[i].kind != token_kind::number)
+        return false;
+    value = minus ? -tokens[i].value : tokens[i].value;
+    ++i;
+    return true;
+}
+
+} // namespace
+
+bounds_result parse_bounds(const std::string& text, const std::vector<std::string>& parameters) {
+    bounds_result result;
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    result.lower.assign(parameters.size(), -inf);
+    result.upper.assign(parameters.size(), inf);
+    std::vector<token> tokens;
+    if (!tokenize(text, tokens, result.error))
+        return result;
+    auto fail = [&](size_t pos, const std::string& why) {
+        result.error = at(pos, why);
+        return result;
+    };
+    auto relation = [](const token& t) { return is_op(t, "<") || is_op(t, ">"); };
+    // Sets name's bound on the side the relation (as read from the name's
+    // side) says: name >= v is a lower bound.
+    auto set = [&](size_t k, bool name_greater, double v) {
+        (name_greater ? result.lower[k] : result.upper[k]) = v;
+    };
+    size_t i = 0;
+    while (tokens[i].kind != token_kind::end) {
+        if (is_op(tokens[i], ",")) {
+            ++i;
+            continue;
+        }
+        // "v <= name [<= w]" or "name >= v"
+        double before = 0;
+        bool has_before = false;
+        size_t first = i;
+        if (tokens[i].kind != token_kind::name) {
+            if (!signed_number(tokens, i, before))
+                return fail(tokens[first].pos, "a parameter or a number expected");
+            has_before = true;
+            if (!relation(tokens[i]))
+                return fail(tokens[i].pos, "'<=' or '>=' expected");
+        }
+        bool before_greater = has_before && is_op(tokens[i], ">"); // v >= name
+        if (has_before)
+            ++i;
+        const token& name = tokens[i];
+        if (name.kind != token_kind::name)
+            return fail(name.pos, "parameter name expected");
+        auto p = std::find(parameters.begin(), parameters.end(), name.text);
+        if (p == parameters.end())
+            return fail(name.pos, "'" + name.text + "' is not a parameter of the model");
+        const size_t k = static_cast<size_t>(p - parameters.begin());
+        ++i;
+        if (has_before)
+            set(k, !before_greater, before);
+        if (relation(tokens[i])) {
+            const bool name_greater = is_op(tokens[i], ">");
+            ++i;
+            double after = 0;
+            const size_t at_number = tokens[i].pos;
+            if (!signed_number(tokens, i, after))
+                return fail(at_number, "number expected");
+            set(k, name_greater, after);
+        } else if (!has_before) {
+            return fail(tokens[i].pos, "'<=' or '>=' expected");
+        }
+        if (!(result.lower[k] <= result.upper[k]))
+            return fail(name.pos, "the bounds of '" + name.text + "' leave no value");
+    }
     result.ok = true;
     return result;
 }

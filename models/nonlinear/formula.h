@@ -68,7 +68,10 @@ struct formula {
     std::string text;
     std::string response_text;           // the left side as written
     std::vector<std::string> parameters; // in order of first appearance
-    expression response;                 // columns only
+    // Per parameter: the column its name is a slip of (within a few edits),
+    // or "" (see near_column).
+    std::vector<std::string> near_columns;
+    expression response; // columns only
     expression model;
 };
 
@@ -79,8 +82,21 @@ struct formula_result {
 };
 
 // Parses "y ~ b1*(1-exp(-b2*x))" (or with '=' for '~'); names in `columns`
-// are data, other names are parameters.
-formula_result parse_formula(const std::string& text, const std::vector<std::string>& columns);
+// are data, other names are parameters. A trailing "+ e" (the error term of
+// formulas as published) is dropped unless e is a column or keep_e is set
+// (the start values give e a value).
+formula_result parse_formula(const std::string& text, const std::vector<std::string>& columns,
+                             bool keep_e = false);
+
+// The column a name not among them is most likely a slip of: ignoring case,
+// within one edit (a letter changed, added, dropped, or two swapped) for
+// names of 3 or 4 characters, two for longer ones; "" if none. Shorter names
+// (b1, Vm) are parameters by intent.
+std::string near_column(const std::string& name, const std::vector<std::string>& columns);
+
+// The names a start text gives values to ("b1=500, b2=1e-4": b1, b2), as far
+// as it can be read.
+std::vector<std::string> named_in_starts(const std::string& text);
 
 struct starts_result {
     bool ok = false;
@@ -89,7 +105,19 @@ struct starts_result {
 };
 
 // Parses start values "b1=500, b2=1e-4" (commas or blanks between them);
-// every parameter needs exactly one value.
-starts_result parse_starts(const std::string& text, const std::vector<std::string>& parameters);
+// every parameter needs exactly one value. near_columns (as in formula) turns
+// a missing value for a slip of a column's name into the question whether
+// the column was meant.
+starts_result parse_starts(const std::string& text, const std::vector<std::string>& parameters,
+                           const std::vector<std::string>& near_columns = {});
+
+// Bounds "K>=0, Vm<=500, 0<=c<=1" ('>' and '<' as their '=' forms): per
+// parameter the lower and upper bound, -inf/+inf where none is given.
+struct bounds_result {
+    bool ok = false;
+    std::string error;
+    std::vector<double> lower, upper;
+};
+bounds_result parse_bounds(const std::string& text, const std::vector<std::string>& parameters);
 
 } // namespace models

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <cstdio>
 #include <random>
 
 namespace models {
@@ -14,24 +15,41 @@ namespace {
 constexpr double eps = std::numeric_limits<double>::epsilon();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-// Residuals f(b) - y and the exact Jacobian, for Eigen's port of MINPACK's
+// Weighted residuals and the exact Jacobian over the parameters in `free`
+// (the others keep their values in `full`), for Eigen's port of MINPACK's
 // Levenberg-Marquardt. A step to a point where the model is not finite gets
 // a NaN norm, which the method treats as a failed step and shrinks its trust
 // region, so no special case is needed.
 struct lm_functor : Eigen::DenseFunctor<double> {
     const fit_problem& pr;
-    explicit lm_functor(const fit_problem& problem)
-        : Eigen::DenseFunctor<double>(static_cast<int>(problem.p), static_cast<int>(problem.n)),
-          pr(problem) {}
-    int operator()(const Eigen::VectorXd& b, Eigen::VectorXd& r) const {
-        Eigen::ArrayXd f;
-        pr.model->evaluate(pr.columns, pr.n, b, f);
-        r = (f - pr.y).matrix();
+    std::vector<Eigen::Index> free;
+    Eigen::VectorXd full;
+    lm_functor(const fit_problem& problem, std::vector<Eigen::Index> free_parameters,
+               Eigen::VectorXd values)
+        : Eigen::DenseFunctor<double>(static_cast<int>(free_parameters.size()),
+                                      static_cast<int>(problem.n)),
+          pr(problem), free(std::move(free_parameters)), full(std::move(values)) {}
+    Eigen::VectorXd expand(const Eigen::VectorXd& x) const {
+        if (static_cast<Eigen::Index>(free.size()) == pr.p)
+            return x;
+        Eigen::VectorXd b = full;
+        for (size_t k = 0; k < free.size(); ++k)
+            b[free[k]] = x[static_cast<Eigen::Index>(k)];
+        return b;
+    }
+    int operator()(const Eigen::VectorXd& x, Eigen::VectorXd& r) const {
+        weighted_model(pr, expand(x), r);
         return 0;
     }
-    int df(const Eigen::VectorXd& b, Eigen::MatrixXd& jac) const {
-        Eigen::ArrayXd f;
-        pr.model->evaluate(pr.columns, pr.n, b, f, &jac);
+    int df(const Eigen::VectorXd& x, Eigen::MatrixXd& jac) const {
+        Eigen::VectorXd r;
+        if (static_cast<Eigen::Index>(free.size()) == pr.p) {
+            weighted_model(pr, x, r, &jac);
+            return 0;
+        }
+        Eigen::MatrixXd all;
+        weighted_model(pr, expand(x), r, &all);
+        jac = all(Eigen::all, free);
         return 0;
     }
 };
@@ -95,10 +113,10 @@ double project_linear(const fit_problem& pr, const std::vector<bool>& linear, Ei
             lin.push_back(j);
             b[j] = 0;
         }
-    Eigen::ArrayXd f0;
+    Eigen::VectorXd target;
     Eigen::MatrixXd jac;
-    pr.model->evaluate(pr.columns, pr.n, b, f0, &jac);
-    Eigen::VectorXd target = (pr.y - f0).matrix();
+    weighted_model(pr, b, target, &jac);
+    target = -target;
     if (!lin.empty()) {
         // The model is affine in these parameters: its values are f0 plus
         // the Jacobian's columns times them, solved by QR.
@@ -120,7 +138,7 @@ double project_linear(const fit_problem& pr, const std::vector<bool>& linear, Ei
 std::vector<Eigen::VectorXd> grid_search(const fit_problem& pr, const std::vector<bool>& linear,
                                          const Eigen::VectorXd& base,
                                          const std::vector<std::vector<double>>& candidates,
-                                         size_t keep, size_t max_points) {
+                                         size_t keep, size_t max_points, size_t* tried) {
     std::vector<Eigen::Index> free;
     for (Eigen::Index j = 0; j < pr.p; ++j)
         if (!linear[static_cast<size_t>(j)])
@@ -130,6 +148,8 @@ std::vector<Eigen::VectorXd> grid_search(const fit_problem& pr, const std::vecto
         total *= static_cast<double>(candidates[static_cast<size_t>(j)].size());
     const bool exhaustive = total <= static_cast<double>(max_points);
     const size_t points = exhaustive ? static_cast<size_t>(total) : max_points;
+    if (tried)
+        *tried = points;
 
     std::mt19937 random(12345);
     std::vector<std::pair<double, Eigen::VectorXd>> best;
@@ -159,10 +179,25 @@ std::vector<Eigen::VectorXd> grid_search(const fit_problem& pr, const std::vecto
     return out;
 }
 
+void weighted_model(const fit_problem& pr, const Eigen::VectorXd& b, Eigen::VectorXd& r,
+                    Eigen::MatrixXd* jacobian) {
+    Eigen::ArrayXd f;
+    pr.model->evaluate(pr.columns, pr.n, b, f, jacobian);
+    Eigen::ArrayXd e = f - pr.y;
+    if (pr.root_weights.size() != 0) {
+        e *= pr.root_weights;
+        if (jacobian)
+            *jacobian = pr.root_weights.matrix().asDiagonal() * *jacobian;
+    }
+    r = e.matrix();
+}
+
 long double residuals(const fit_problem& pr, const Eigen::VectorXd& b, Eigen::VectorXd& r) {
     expression::extended_array f;
     pr.model->evaluate_extended(pr.columns, pr.n, b, f, &pr.low);
     expression::extended_array e = f - pr.y_extended;
+    if (pr.root_weights.size() != 0)
+        e *= pr.root_weights.cast<long double>();
     r = e.cast<double>().matrix();
     long double sum = e.square().sum();
     return std::isfinite(sum) ? sum : inf;
@@ -174,17 +209,21 @@ namespace {
 // extended precision: where the residuals are close to the rounding of the
 // model values (near-exact fits), this recovers the digits double precision
 // loses. A step is kept only if it lowers the sum of squares.
-void polish(const fit_problem& pr, Eigen::VectorXd& b) {
+void polish(const fit_problem& pr, Eigen::VectorXd& b, const std::vector<Eigen::Index>& free) {
     Eigen::VectorXd r;
     long double rss = residuals(pr, b, r);
     for (int step = 0; step < 4 && std::isfinite(rss) && rss > 0; ++step) {
-        Eigen::ArrayXd f;
+        Eigen::VectorXd unused;
         Eigen::MatrixXd jac;
-        pr.model->evaluate(pr.columns, pr.n, b, f, &jac);
-        Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(jac);
-        if (qr.rank() < pr.p)
+        weighted_model(pr, b, unused, &jac);
+        Eigen::MatrixXd part = jac(Eigen::all, free);
+        Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(part);
+        if (qr.rank() < part.cols())
             return;
-        Eigen::VectorXd next = b - qr.solve(r);
+        Eigen::VectorXd step_free = qr.solve(r);
+        Eigen::VectorXd next = b;
+        for (size_t k = 0; k < free.size(); ++k)
+            next[free[k]] -= step_free[static_cast<Eigen::Index>(k)];
         Eigen::VectorXd rn;
         long double rss_next = residuals(pr, next, rn);
         if (!(rss_next < rss))
@@ -195,6 +234,13 @@ void polish(const fit_problem& pr, Eigen::VectorXd& b) {
     }
 }
 
+std::vector<Eigen::Index> every_parameter(Eigen::Index p) {
+    std::vector<Eigen::Index> all(static_cast<size_t>(p));
+    for (Eigen::Index j = 0; j < p; ++j)
+        all[static_cast<size_t>(j)] = j;
+    return all;
+}
+
 struct run_result {
     Eigen::VectorXd b;
     int iterations = 0;
@@ -202,8 +248,9 @@ struct run_result {
     bool stopped = false; // ran out of evaluations or could not start
 };
 
-run_result levenberg_marquardt(const fit_problem& pr, Eigen::VectorXd b, int max_evaluations) {
-    lm_functor functor(pr);
+run_result levenberg_marquardt(const fit_problem& pr, const Eigen::VectorXd& start,
+                               int max_evaluations, const std::vector<Eigen::Index>& free) {
+    lm_functor functor(pr, free, start);
     Eigen::LevenbergMarquardt<lm_functor> lm(functor);
     // Stop only when a further step cannot change the sum of squares or the
     // parameters beyond rounding; the gradient is checked afterwards.
@@ -211,9 +258,11 @@ run_result levenberg_marquardt(const fit_problem& pr, Eigen::VectorXd b, int max
     lm.setXtol(4 * eps);
     lm.setGtol(0);
     lm.setMaxfev(max_evaluations);
-    auto status = lm.minimize(b);
+    Eigen::VectorXd x = start(free);
+    auto status = lm.minimize(x);
+    Eigen::VectorXd b = functor.expand(x);
     if (b.allFinite())
-        polish(pr, b);
+        polish(pr, b, free);
     run_result r;
     r.b = b;
     r.iterations = static_cast<int>(lm.iterations());
@@ -233,14 +282,16 @@ struct assessment {
     Eigen::MatrixXd covariance;
 };
 
-assessment assess(const fit_problem& pr, const run_result& run) {
+// held marks parameters at a bound: they are left out of the tests and get
+// no covariance (NaN).
+assessment assess(const fit_problem& pr, const run_result& run, const std::vector<bool>& held) {
     assessment a;
-    Eigen::ArrayXd f;
-    Eigen::MatrixXd jac;
-    pr.model->evaluate(pr.columns, pr.n, run.b, f, &jac);
+    Eigen::VectorXd unused;
+    Eigen::MatrixXd all;
+    weighted_model(pr, run.b, unused, &all);
     Eigen::VectorXd r;
     a.rss = static_cast<double>(residuals(pr, run.b, r));
-    if (!run.b.allFinite() || !std::isfinite(a.rss) || !jac.allFinite()) {
+    if (!run.b.allFinite() || !std::isfinite(a.rss) || !all.allFinite()) {
         a.rss = inf;
         a.reason = "the model is not finite at the parameters reached";
         return a;
@@ -249,18 +300,30 @@ assessment assess(const fit_problem& pr, const run_result& run) {
         a.reason = "no convergence within " + std::to_string(run.evaluations) + " evaluations";
         return a;
     }
+    std::vector<Eigen::Index> free;
+    for (Eigen::Index j = 0; j < pr.p; ++j)
+        if (!held[static_cast<size_t>(j)])
+            free.push_back(j);
+    const Eigen::Index q = static_cast<Eigen::Index>(free.size());
+    a.covariance = Eigen::MatrixXd::Constant(pr.p, pr.p, std::numeric_limits<double>::quiet_NaN());
+    if (q == 0) {
+        a.sound = true;
+        return a;
+    }
+    Eigen::MatrixXd jac = all(Eigen::all, free);
     // Column scaling makes the rank test independent of the parameters'
     // units; a column that vanishes is a parameter on a plateau.
     Eigen::VectorXd norms = jac.colwise().norm();
-    for (Eigen::Index j = 0; j < pr.p; ++j)
-        if (!(norms[j] > 0)) {
-            a.reason = "parameter " + std::to_string(j + 1) + " has no effect on the model";
+    for (Eigen::Index k = 0; k < q; ++k)
+        if (!(norms[k] > 0)) {
+            a.reason = "parameter " + std::to_string(free[static_cast<size_t>(k)] + 1) +
+                       " has no effect on the model";
             return a;
         }
     Eigen::MatrixXd scaled = jac * norms.cwiseInverse().asDiagonal();
     Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(scaled);
-    Eigen::MatrixXd rfac = qr.matrixR().topLeftCorner(pr.p, pr.p).triangularView<Eigen::Upper>();
-    double rmax = std::abs(rfac(0, 0)), rmin = std::abs(rfac(pr.p - 1, pr.p - 1));
+    Eigen::MatrixXd rfac = qr.matrixR().topLeftCorner(q, q).triangularView<Eigen::Upper>();
+    double rmax = std::abs(rfac(0, 0)), rmin = std::abs(rfac(q - 1, q - 1));
     if (!(rmin > 1e-13 * rmax)) {
         a.reason = "the parameters are not identifiable at the point reached (singular Jacobian)";
         return a;
@@ -270,7 +333,9 @@ assessment assess(const fit_problem& pr, const run_result& run) {
     // residuals, which grows as the residuals shrink relative to the data.
     double rnorm = r.norm();
     if (rnorm > 0) {
-        double noise = 1e3 * eps * std::max(1.0, pr.y.matrix().norm() / rnorm);
+        double ynorm = pr.root_weights.size() != 0 ? (pr.y * pr.root_weights).matrix().norm()
+                                                   : pr.y.matrix().norm();
+        double noise = 1e3 * eps * std::max(1.0, ynorm / rnorm);
         double worst = (scaled.transpose() * r).cwiseAbs().maxCoeff() / rnorm;
         if (worst > std::max(1e-6, noise)) {
             a.reason = "the gradient is not zero at the point reached";
@@ -280,13 +345,13 @@ assessment assess(const fit_problem& pr, const run_result& run) {
     // (J^T J)^-1 = P R^-1 R^-T P^T from the QR of the scaled Jacobian, then
     // undo the column scaling; J^T J itself is never formed.
     Eigen::MatrixXd rinv =
-        rfac.triangularView<Eigen::Upper>().solve(Eigen::MatrixXd::Identity(pr.p, pr.p));
+        rfac.triangularView<Eigen::Upper>().solve(Eigen::MatrixXd::Identity(q, q));
     Eigen::MatrixXd inner =
         qr.colsPermutation() * (rinv * rinv.transpose()) * qr.colsPermutation().transpose();
     Eigen::VectorXd unscale = norms.cwiseInverse();
-    double s2 = pr.n > pr.p ? a.rss / static_cast<double>(pr.n - pr.p)
-                            : std::numeric_limits<double>::quiet_NaN();
-    a.covariance = unscale.asDiagonal() * inner * unscale.asDiagonal() * s2;
+    double s2 = pr.counted > pr.p ? a.rss / static_cast<double>(pr.counted - pr.p)
+                                  : std::numeric_limits<double>::quiet_NaN();
+    a.covariance(free, free) = unscale.asDiagonal() * inner * unscale.asDiagonal() * s2;
     a.sound = true;
     return a;
 }
@@ -337,10 +402,24 @@ bool prepare(const formula& f, const std::vector<std::vector<double>>& data, fit
 } // namespace
 
 bool make_problem(const formula& f, const std::vector<std::vector<double>>& columns,
-                  fit_problem& pr, std::string& error,
-                  const std::vector<std::vector<double>>* low) {
+                  fit_problem& pr, std::string& error, const std::vector<std::vector<double>>* low,
+                  const std::vector<double>* weights) {
     if (!prepare(f, columns, pr, error))
         return false;
+    if (weights) {
+        if (static_cast<Eigen::Index>(weights->size()) != pr.n) {
+            error = "one weight per row is needed";
+            return false;
+        }
+        for (std::size_t i = 0; i < weights->size(); ++i)
+            if (!std::isfinite((*weights)[i]) || (*weights)[i] < 0) {
+                error = "the weight in row " + std::to_string(i + 1) +
+                        " is not a finite number of zero or more";
+                return false;
+            }
+        pr.root_weights = Eigen::Map<const Eigen::ArrayXd>(weights->data(), pr.n).sqrt();
+    }
+    pr.counted = pr.root_weights.size() != 0 ? (pr.root_weights > 0).count() : pr.n;
     // The data's rounding to double, where given: residuals near that
     // rounding (a model that fits to 1e-13) are then formed from the values
     // as the file wrote them.
@@ -351,8 +430,9 @@ bool make_problem(const formula& f, const std::vector<std::vector<double>>& colu
                 pr.low[c] = Eigen::Map<const Eigen::ArrayXd>(
                     (*low)[c].data(), static_cast<Eigen::Index>((*low)[c].size()));
     }
-    if (pr.n < pr.p || pr.n == 0) {
-        error = "fewer rows than parameters";
+    if (pr.counted < pr.p || pr.counted == 0) {
+        error = weights ? "fewer rows of positive weight than parameters"
+                        : "fewer rows than parameters";
         return false;
     }
     f.response.evaluate_extended(pr.columns, pr.n, Eigen::VectorXd(), pr.y_extended, &pr.low);
@@ -379,19 +459,145 @@ std::vector<double> evaluate_model(const formula& f,
     return std::vector<double>(values.data(), values.data() + values.size());
 }
 
+long double fit_with_fixed(const fit_problem& pr, Eigen::VectorXd& b,
+                           const std::vector<bool>& fixed, int max_evaluations, int& evaluations) {
+    std::vector<Eigen::Index> free;
+    for (Eigen::Index j = 0; j < pr.p; ++j)
+        if (!fixed[static_cast<size_t>(j)])
+            free.push_back(j);
+    Eigen::VectorXd r;
+    if (free.empty())
+        return residuals(pr, b, r);
+    run_result run = levenberg_marquardt(pr, b, max_evaluations, free);
+    evaluations += run.evaluations;
+    if (run.stopped || !run.b.allFinite())
+        return inf;
+    b = run.b;
+    return residuals(pr, b, r);
+}
+
+namespace {
+
+// The samples between neighbouring x of the data at which a pole is looked for.
+constexpr int pole_samples = 32;
+// A change across an interval this many times the span of the response and
+// the fitted values is a jump, not a steep stretch of a smooth curve.
+constexpr double jump_spans = 10;
+// Bisections of an interval with a large change: a pole keeps the change
+// large however short the interval, a smooth curve does not.
+constexpr int jump_bisections = 60;
+
+pole_interval pole_of(const fit_problem& pr, const Eigen::VectorXd& b) {
+    pole_interval out;
+    std::vector<int> used = pr.model->columns_used();
+    if (used.size() != 1)
+        return out;
+    const int c = used[0];
+    std::vector<double> x(pr.columns[static_cast<size_t>(c)].data(),
+                          pr.columns[static_cast<size_t>(c)].data() + pr.n);
+    std::sort(x.begin(), x.end());
+    x.erase(std::unique(x.begin(), x.end()), x.end());
+    if (x.size() < 2)
+        return out;
+    Eigen::ArrayXd fitted;
+    pr.model->evaluate(pr.columns, pr.n, b, fitted);
+    const double lo = std::min(pr.y.minCoeff(), fitted.minCoeff());
+    const double hi = std::max(pr.y.maxCoeff(), fitted.maxCoeff());
+    const double span = hi > lo ? hi - lo : std::max(1.0, std::abs(hi));
+    std::vector<Eigen::ArrayXd> columns(pr.columns.size());
+    auto value_at = [&](double at) {
+        columns[static_cast<size_t>(c)] = Eigen::ArrayXd::Constant(1, at);
+        Eigen::ArrayXd v;
+        pr.model->evaluate(columns, 1, b, v);
+        return v[0];
+    };
+    for (size_t i = 0; i + 1 < x.size(); ++i) {
+        double previous_x = x[i], previous = value_at(x[i]);
+        for (int k = 1; k <= pole_samples; ++k) {
+            const double at = x[i] + (x[i + 1] - x[i]) * k / pole_samples;
+            const double v = value_at(at);
+            bool jump = !std::isfinite(v) || !std::isfinite(previous);
+            if (!jump && std::abs(v - previous) > jump_spans * span) {
+                // Bisect towards the larger change; it stays large at a pole.
+                double a = previous_x, fa = previous, z = at, fz = v;
+                for (int step = 0; step < jump_bisections; ++step) {
+                    const double m = 0.5 * (a + z), fm = value_at(m);
+                    if (!std::isfinite(fm))
+                        break;
+                    if (std::abs(fm - fa) > std::abs(fz - fm))
+                        z = m, fz = fm;
+                    else
+                        a = m, fa = fm;
+                }
+                jump = !(std::abs(fz - fa) <= jump_spans * span);
+            }
+            if (jump) {
+                out.found = true;
+                out.column = c;
+                out.from = x[i];
+                out.to = x[i + 1];
+                return out;
+            }
+            previous_x = at;
+            previous = v;
+        }
+    }
+    return out;
+}
+
+// A grid point counts as a lower minimum's basin when its sum of squares is
+// below the converged fit's by more than this share: a smaller difference
+// is within what solving the linear parameters at a grid point can round.
+constexpr double markedly_lower = 1e-6;
+
+Eigen::VectorXd clamped(const Eigen::VectorXd& b, const std::vector<double>& lower,
+                        const std::vector<double>& upper) {
+    if (lower.empty())
+        return b;
+    Eigen::VectorXd out = b;
+    for (Eigen::Index j = 0; j < b.size(); ++j)
+        out[j] = std::min(std::max(out[j], lower[static_cast<size_t>(j)]),
+                          upper[static_cast<size_t>(j)]);
+    return out;
+}
+
+std::string short_text(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
+}
+
+} // namespace
+
+pole_interval find_pole(const formula& f, const std::vector<std::vector<double>>& columns,
+                        const std::vector<double>& estimates) {
+    fit_problem pr;
+    std::string error;
+    if (!make_problem(f, columns, pr, error) || estimates.size() != f.parameters.size())
+        return {};
+    return pole_of(pr, Eigen::Map<const Eigen::VectorXd>(estimates.data(), pr.p));
+}
+
 nonlinear_fit fit_nonlinear(const formula& f, const std::vector<std::vector<double>>& columns,
                             const std::vector<double>& starts, const solver_options& options) {
     nonlinear_fit out;
     out.parameters = f.parameters;
     fit_problem pr;
-    if (!make_problem(f, columns, pr, out.error, options.low_parts))
+    if (!make_problem(f, columns, pr, out.error, options.low_parts, options.weights))
         return out;
     if (starts.size() != f.parameters.size()) {
         out.error = "one start value per parameter is needed";
         return out;
     }
-    Eigen::VectorXd b0 =
-        Eigen::Map<const Eigen::VectorXd>(starts.data(), static_cast<Eigen::Index>(starts.size()));
+    const bool bounded = !options.lower.empty();
+    if (bounded &&
+        (options.lower.size() != starts.size() || options.upper.size() != starts.size())) {
+        out.error = "one bound of each side per parameter is needed";
+        return out;
+    }
+    const Eigen::VectorXd b0 = clamped(
+        Eigen::Map<const Eigen::VectorXd>(starts.data(), static_cast<Eigen::Index>(starts.size())),
+        options.lower, options.upper);
     {
         Eigen::ArrayXd f0;
         f.model.evaluate(pr.columns, pr.n, b0, f0);
@@ -401,48 +607,109 @@ nonlinear_fit fit_nonlinear(const formula& f, const std::vector<std::vector<doub
         }
     }
     out.ok = true;
-    out.n = pr.n;
-    out.df = pr.n - pr.p;
+    out.n = pr.counted;
+    out.df = pr.counted - pr.p;
     const int max_evaluations =
         options.max_evaluations > 0 ? options.max_evaluations : 200 * static_cast<int>(pr.p + 1);
 
     std::vector<bool> linear = linear_parameters(f.model, pr.p);
     size_t free_count = static_cast<size_t>(std::count(linear.begin(), linear.end(), false));
-    auto search_starts = [&]() {
+    auto search_around = [&](const Eigen::VectorXd& centre, size_t keep, size_t* tried) {
         std::vector<std::vector<double>> candidates;
+        for (Eigen::Index j = 0; j < pr.p; ++j) {
+            std::vector<double> values = scale_candidates(centre[j], free_count);
+            if (bounded)
+                values.erase(std::remove_if(values.begin(), values.end(),
+                                            [&](double v) {
+                                                return v < options.lower[size_t(j)] ||
+                                                       v > options.upper[size_t(j)];
+                                            }),
+                             values.end());
+            if (values.empty())
+                values.push_back(centre[j]);
+            candidates.push_back(values);
+        }
+        return grid_search(pr, linear, centre, candidates, keep, 6000, tried);
+    };
+    const std::vector<Eigen::Index> all = every_parameter(pr.p);
+    // One run from a start: a parameter at a bound is held there.
+    auto run_from = [&](const Eigen::VectorXd& start, std::vector<bool>& held) {
+        held.assign(static_cast<size_t>(pr.p), false);
+        if (!bounded)
+            return levenberg_marquardt(pr, start, max_evaluations, all);
+        Eigen::VectorXd lo = Eigen::Map<const Eigen::VectorXd>(options.lower.data(), pr.p);
+        Eigen::VectorXd hi = Eigen::Map<const Eigen::VectorXd>(options.upper.data(), pr.p);
+        bounded_run br = projected_levenberg_marquardt(
+            pr, clamped(start, options.lower, options.upper), lo, hi, max_evaluations);
+        run_result run;
+        run.b = br.b;
+        run.evaluations = br.evaluations;
+        run.stopped = br.stopped;
         for (Eigen::Index j = 0; j < pr.p; ++j)
-            candidates.push_back(scale_candidates(b0[j], free_count));
-        return grid_search(pr, linear, b0, candidates, 6, 6000);
+            held[size_t(j)] = run.b[j] <= lo[j] || run.b[j] >= hi[j];
+        return run;
     };
 
     std::vector<Eigen::VectorXd> tries;
     if (options.search_first)
-        tries = search_starts();
+        tries = search_around(b0, 6, nullptr);
     tries.insert(tries.begin(), b0);
 
     run_result best_run;
     assessment best;
+    std::vector<bool> best_held;
     std::string first_reason;
     bool searched = options.search_first;
     int evaluations = 0;
     for (size_t t = 0; t < tries.size(); ++t) {
-        run_result run = levenberg_marquardt(pr, tries[t], max_evaluations);
+        std::vector<bool> held;
+        run_result run = run_from(tries[t], held);
         evaluations += run.evaluations;
-        assessment a = assess(pr, run);
+        assessment a = assess(pr, run, held);
         if (t == 0)
             first_reason = a.reason;
         if (a.sound && (!best.sound || a.rss < best.rss)) {
             best = a;
             best_run = run;
+            best_held = held;
             out.restarted = t > 0;
         }
         // A run that ran away is retried from starts where the linear
         // parameters are solved exactly for a grid of the others.
         if (t + 1 == tries.size() && !best.sound && !searched && options.restart) {
             searched = true;
-            for (auto& s : search_starts())
+            for (auto& s : search_around(b0, 6, nullptr))
                 tries.push_back(s);
         }
+    }
+    // A converged fit is a local minimum: the grid around it, with the
+    // linear parameters solved exactly at each point, finds the basin of a
+    // lower one if there is one, and the fit goes on from there.
+    if (best.sound && options.check_lower && free_count > 0) {
+        size_t tried = 0;
+        const double converged_rss = best.rss;
+        for (const auto& s : search_around(best_run.b, 3, &tried)) {
+            Eigen::VectorXd r;
+            const double at =
+                static_cast<double>(residuals(pr, clamped(s, options.lower, options.upper), r));
+            if (!(at < best.rss * (1 - markedly_lower)))
+                continue;
+            std::vector<bool> held;
+            run_result run = run_from(s, held);
+            evaluations += run.evaluations;
+            assessment a = assess(pr, run, held);
+            if (a.sound && a.rss < best.rss * (1 - markedly_lower)) {
+                best = a;
+                best_run = run;
+                best_held = held;
+                out.restarted = true;
+            }
+        }
+        out.grid_points = static_cast<int>(tried);
+        if (best.rss < converged_rss)
+            out.note = "the start values led to a local minimum with RSS " +
+                       short_text(converged_rss) +
+                       "; a grid over the non-linear parameters found this lower one";
     }
     out.iterations = evaluations;
     if (!best.sound) {
@@ -453,8 +720,14 @@ nonlinear_fit fit_nonlinear(const formula& f, const std::vector<std::vector<doub
     out.estimates.assign(best_run.b.data(), best_run.b.data() + best_run.b.size());
     out.covariance = best.covariance;
     out.rss = best.rss;
-    for (Eigen::Index j = 0; j < pr.p; ++j)
+    for (Eigen::Index j = 0; j < pr.p; ++j) {
         out.std_errors.push_back(std::sqrt(best.covariance(j, j)));
+        int side = 0;
+        if (best_held[size_t(j)])
+            side = best_run.b[j] <= options.lower[size_t(j)] ? -1 : 1;
+        out.at_bound.push_back(side);
+    }
+    out.pole = pole_of(pr, best_run.b);
     Eigen::ArrayXd fitted;
     f.model.evaluate(pr.columns, pr.n, best_run.b, fitted);
     out.fitted.assign(fitted.data(), fitted.data() + fitted.size());

@@ -1,9 +1,13 @@
 #include "nonlinear_program.h"
 
 #include "catalogue.h"
+#include "columns.h"
 #include "criterion.h"
 #include "formula.h"
+#include "profile.h"
 #include "solver.h"
+
+#include <boost/math/distributions/students_t.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -14,11 +18,32 @@ namespace models {
 
 namespace {
 
+// The t quantile of two-sided intervals at the level, on df degrees of freedom.
+double t_quantile(double level, double df) {
+    if (!(df > 0))
+        return NAN;
+    const boost::math::students_t_distribution<double> t(df);
+    return boost::math::quantile(boost::math::complement(t, (1 - level) / 2));
+}
+
+// Half the sum of the logarithms of the positive weights: what the weights
+// add to the Gaussian log-likelihood (zero weights drop out, as rows).
+double weights_log_term(const std::vector<double>* weights) {
+    double sum = 0;
+    if (weights)
+        for (double w : *weights)
+            if (w > 0)
+                sum += std::log(w);
+    return 0.5 * sum;
+}
+
 // The report of a converged non-linear fit: no R² or F, which have no
-// meaning without a linear model's decomposition of the variance.
+// meaning without a linear model's decomposition of the variance. Intervals
+// are Wald intervals at the level; a parameter at a bound has none.
 fit_report nonlinear_report(const program_info& program, const model_data& data,
                             const std::string& response, const std::string& formula_text,
-                            const nonlinear_fit& fit) {
+                            const nonlinear_fit& fit, double level,
+                            const std::vector<double>* weights) {
     fit_report r;
     r.program = program.program;
     r.model = program.model;
@@ -27,24 +52,89 @@ fit_report nonlinear_report(const program_info& program, const model_data& data,
     r.formula = formula_text;
     r.n = fit.n;
     r.df = fit.df;
+    r.level = level;
     const double df = static_cast<double>(fit.df);
-    for (std::size_t j = 0; j < fit.parameters.size(); ++j)
-        r.estimates.push_back(
-            make_coefficient(fit.parameters[j], fit.estimates[j], fit.std_errors[j], df));
+    const double q = t_quantile(level, df);
+    for (std::size_t j = 0; j < fit.parameters.size(); ++j) {
+        coefficient c =
+            make_coefficient(fit.parameters[j], fit.estimates[j], fit.std_errors[j], df);
+        if (std::isfinite(c.ci_low) && c.std_error > 0) {
+            c.ci_low = c.estimate - q * c.std_error;
+            c.ci_high = c.estimate + q * c.std_error;
+        }
+        r.estimates.push_back(c);
+    }
     r.rss = fit.rss;
     r.residual_sd = fit.df > 0 ? std::sqrt(fit.rss / df) : NAN;
     r.r_squared = r.adj_r_squared = r.f = r.f_df1 = r.f_df2 = r.f_p = NAN;
     const information info =
         gaussian_information(fit.rss, double(fit.n), static_cast<int>(fit.parameters.size()));
-    r.log_likelihood = info.log_likelihood;
-    r.aic = info.aic;
-    r.bic = info.bic;
+    const double log_w = weights_log_term(weights);
+    r.log_likelihood = info.log_likelihood + log_w;
+    r.aic = info.aic - 2 * log_w;
+    r.bic = info.bic - 2 * log_w;
     r.extra_json.push_back({"converged", "true"});
     r.extra_json.push_back({"iterations", std::to_string(fit.iterations)});
-    r.extra_text.push_back("Converged after " + std::to_string(fit.iterations) +
-                           " evaluations of the model" +
-                           (fit.restarted ? " (restarted from computed start values)." : "."));
+    r.extra_json.push_back({"grid_points", std::to_string(fit.grid_points)});
+    r.extra_json.push_back({"restarted", fit.restarted ? "true" : "false"});
+    if (!fit.note.empty())
+        r.extra_json.push_back({"note", json_string(fit.note)});
+    r.extra_json.push_back({"ci_type", json_string("wald")});
+    r.extra_json.push_back({"level", json_number(level)});
+    r.extra_text.push_back(
+        "Converged after " + std::to_string(fit.iterations) + " evaluations of the model" +
+        (fit.restarted ? " (restarted from computed start values)" : "") +
+        (fit.grid_points > 0 ? "; checked against " + std::to_string(fit.grid_points) +
+                                   " points of a grid for a lower minimum."
+                             : "."));
+    if (!fit.note.empty())
+        r.extra_text.push_back("Note: " + fit.note + ".");
+    if (fit.pole.found) {
+        const std::string x = data.header.names[static_cast<std::size_t>(fit.pole.column)];
+        const std::string where = "between " + x + " = " + short_number(fit.pole.from) + " and " +
+                                  x + " = " + short_number(fit.pole.to);
+        r.extra_json.push_back(
+            {"warning", json_string("the fitted curve has a pole or a jump " + where)});
+        r.extra_text.push_back("Warning: the fitted curve has a pole or a jump " + where +
+                               ", inside the range of the data.");
+    }
+    std::vector<std::string> held;
+    for (std::size_t j = 0; j < fit.at_bound.size(); ++j)
+        if (fit.at_bound[j] != 0) {
+            held.push_back("{\"name\": " + json_string(fit.parameters[j]) + ", \"bound\": " +
+                           json_string(fit.at_bound[j] < 0 ? "lower" : "upper") + "}");
+            r.extra_text.push_back(fit.parameters[j] + " is at its " +
+                                   (fit.at_bound[j] < 0 ? "lower" : "upper") +
+                                   " bound: no standard error or interval.");
+        }
+    if (!held.empty())
+        r.extra_json.push_back({"at_bound", json_array(held)});
     return r;
+}
+
+// Replaces the Wald intervals by profile intervals; a side where the
+// profile does not reach the cut-off is null and said to be unbounded.
+void profile_report(fit_report& r, const std::vector<profile_interval>& intervals) {
+    int evaluations = 0;
+    for (std::size_t j = 0; j < intervals.size() && j < r.estimates.size(); ++j) {
+        coefficient& c = r.estimates[j];
+        c.ci_low = intervals[j].low;
+        c.ci_high = intervals[j].high;
+        evaluations += intervals[j].evaluations;
+        const bool low = std::isnan(c.ci_low), high = std::isnan(c.ci_high);
+        if (low || high)
+            r.extra_text.push_back("The profile of " + c.name + " does not reach the cut-off " +
+                                   (low && high ? "on either side"
+                                    : low       ? "below"
+                                                : "above") +
+                                   " the estimate: the interval is unbounded there.");
+    }
+    for (auto& member : r.extra_json)
+        if (member.first == "ci_type")
+            member.second = json_string("profile");
+    r.extra_json.push_back({"profile_evaluations", std::to_string(evaluations)});
+    r.extra_text.push_back("Confidence intervals by profiling the residual sum of squares (" +
+                           std::to_string(evaluations) + " evaluations of the model).");
 }
 
 // The rows' columns, one vector per column of the file (unused ones empty),
@@ -68,21 +158,44 @@ std::vector<std::vector<double>> column_vectors(const model_data& data,
 } // namespace
 
 model_run run_nonlinear(const program_info& program, const options& o, model_data& data) {
-    const formula_result parsed = parse_formula(o.formula, data.header.names);
+    // A trailing "+ e" is the published formulas' error term unless the
+    // start values name e.
+    const std::vector<std::string> named = named_in_starts(o.start);
+    const bool keep_e = std::find(named.begin(), named.end(), "e") != named.end();
+    const formula_result parsed = parse_formula(o.formula, data.header.names, keep_e);
     if (!parsed.ok)
         return refused_run(exit_usage, "--formula: " + parsed.error);
     const formula& f = parsed.value;
-    const starts_result starts = parse_starts(o.start, f.parameters);
+    const starts_result starts = parse_starts(o.start, f.parameters, f.near_columns);
     if (!starts.ok)
         return refused_run(exit_usage, "--start: " + starts.error);
+    solver_options solving;
+    if (!o.bounds.empty()) {
+        const bounds_result bounds = parse_bounds(o.bounds, f.parameters);
+        if (!bounds.ok)
+            return refused_run(exit_usage, "--bounds: " + bounds.error);
+        solving.lower = bounds.lower;
+        solving.upper = bounds.upper;
+    }
     // The columns the formula reads: the response's first, so that a plain
-    // response column and one predictor plot as y against x.
+    // response column and one predictor plot as y against x; the weights last.
     std::vector<int> used = f.response.columns_used();
     for (int c : f.model.columns_used())
         if (std::find(used.begin(), used.end(), c) == used.end())
             used.push_back(c);
     if (used.empty())
         return refused_run(exit_usage, "--formula: the formula names no column of the data");
+    int weight_column = -1;
+    bool weights_apart = false; // the weights are no column of the formula
+    if (!o.weights.empty()) {
+        const column_choice w = resolve_column(o.weights, data.header.names);
+        if (!w.ok)
+            return refused_run(exit_data_unusable, "--weights: " + w.error);
+        weight_column = static_cast<int>(w.index);
+        weights_apart = std::find(used.begin(), used.end(), weight_column) == used.end();
+        if (weights_apart)
+            used.push_back(weight_column);
+    }
     data.columns.assign(used.begin(), used.end());
     // Residuals near the rounding of the data (a model that fits to 1e-13)
     // are formed from the values as the file wrote them.
@@ -96,15 +209,29 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
     const auto columns = column_vectors(data, rows);
     const auto low = column_vectors(data, rows, 1);
     data.rounding = false;
-    solver_options solving;
     solving.low_parts = &low;
+    const std::vector<double>* weights =
+        weight_column >= 0 ? &columns[static_cast<std::size_t>(weight_column)] : nullptr;
+    solving.weights = weights;
     const nonlinear_fit fit = fit_nonlinear(f, columns, starts.values, solving);
     if (!fit.ok)
-        return refused_run(exit_data_unusable, fit.error);
+        return refused_run(exit_data_unusable, (weights ? "--weights: " : "") + fit.error);
     if (!fit.converged)
         return refused_run(exit_not_fitted, "the fit did not converge: " + fit.reason);
     model_run run;
-    run.report = nonlinear_report(program, data, f.response_text, o.formula, fit);
+    run.report = nonlinear_report(program, data, f.response_text, o.formula, fit, o.level, weights);
+    if (weights)
+        run.report.extra_json.push_back(
+            {"weights", json_string(data.header.names[static_cast<std::size_t>(weight_column)])});
+    // The plot and the predictions read the formula's columns only.
+    if (weights_apart)
+        data.columns.pop_back();
+    if (o.profile_ci) {
+        solver_options profiling;
+        profiling.low_parts = &low;
+        profiling.weights = weights;
+        profile_report(run.report, profile_intervals(f, columns, fit, o.level, profiling));
+    }
     const std::size_t names = data.header.names.size();
     const std::vector<std::size_t> chosen = data.columns;
     const std::vector<double> estimates = fit.estimates;
@@ -125,22 +252,40 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
     criterion by = criterion::aicc;
     if (!o.criterion.empty() && !parse_criterion(o.criterion, by))
         return refused_run(exit_usage, "--criterion: " + criteria_list(family_criteria, ", "));
-    std::vector<double> rows;
-    if (!read_all_rows(data, rows))
-        return refused_run(data.status, data.reason);
-    std::vector<double> x(rows.size() / 2), y(rows.size() / 2);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        y[i] = rows[2 * i];
-        x[i] = rows[2 * i + 1];
+    // The weights are read as a third column of each row.
+    const bool weighted = !o.weights.empty();
+    if (weighted) {
+        const column_choice w = resolve_column(o.weights, data.header.names);
+        if (!w.ok)
+            return refused_run(exit_data_unusable, "--weights: " + w.error);
+        data.columns.push_back(w.index);
     }
-    const catalogue_result result = fit_catalogue(x, y, data.name(1), data.name(0), by);
+    const std::size_t width = data.columns.size();
+    std::vector<double> rows;
+    const bool read = read_all_rows(data, rows);
+    if (!read)
+        return refused_run(data.status, data.reason);
+    std::vector<double> x(rows.size() / width), y(x.size()), w;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        y[i] = rows[width * i];
+        x[i] = rows[width * i + 1];
+        if (weighted)
+            w.push_back(rows[width * i + 2]);
+    }
+    // The plot and the predictions read [y, x] only.
+    const std::string weights_name = weighted ? data.header.names[data.columns.back()] : "";
+    if (weighted)
+        data.columns.pop_back();
+    const catalogue_result result =
+        fit_catalogue(x, y, data.name(1), data.name(0), by, weighted ? &w : nullptr);
     if (!result.ok)
-        return refused_run(exit_data_unusable, result.error);
+        return refused_run(exit_data_unusable, (weighted ? "--weights: " : "") + result.error);
     if (result.families.empty() || !result.families.front().fit.converged)
         return refused_run(exit_not_fitted, "no curve family of the catalogue could be fitted");
     const family_fit& best = result.families.front();
     model_run run;
-    run.report = nonlinear_report(program, data, data.name(0), best.formula_text, best.fit);
+    run.report = nonlinear_report(program, data, data.name(0), best.formula_text, best.fit, o.level,
+                                  weighted ? &w : nullptr);
     const char* name = o.criterion.empty() ? "aicc" : o.criterion.c_str();
     std::vector<std::string> candidates;
     std::vector<std::string>& table = run.report.preface_text;
@@ -160,6 +305,8 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
     }
     run.report.extra_json.push_back({"criterion", json_string(name)});
     run.report.extra_json.push_back({"family", json_string(best.name)});
+    if (weighted)
+        run.report.extra_json.push_back({"weights", json_string(weights_name)});
     run.report.extra_json.push_back({"candidates", json_array(candidates)});
     const family_fit chosen = best;
     run.predict = [chosen](const double* row) {

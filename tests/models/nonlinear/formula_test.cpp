@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -119,6 +120,58 @@ TEST(starts, parsed_or_refused_with_the_name) {
         EXPECT_EQ(s.error, r.error) << r.text;
         if (s.ok) {
             EXPECT_EQ(s.values, r.values) << r.text;
+        }
+    }
+}
+
+// A name that is no column but a slip of one is asked about; "+ e" is the
+// published error term only while e is neither a column nor started.
+TEST(starts, slips_of_column_names_and_the_error_term) {
+    const std::vector<std::string> data = {"rate", "conc", "Temperature"};
+    const std::pair<const char*, const char*> slips[] = {
+        {"cnoc", "conc"},   {"Conc", "conc"}, {"rtae", "rate"}, {"Vm", ""},
+        {"concs2", "conc"}, {"K", ""},        {"conk", "conc"}, {"temprature", "Temperature"},
+        {"alpha", ""}};
+    for (const auto& [name, column] : slips)
+        EXPECT_EQ(models::near_column(name, data), column) << name;
+
+    auto f = models::parse_formula("rate ~ Vm*cnoc/(K+cnoc)", data);
+    ASSERT_TRUE(f.ok);
+    auto s = models::parse_starts("Vm=200, K=0.1", f.value.parameters, f.value.near_columns);
+    EXPECT_EQ(s.error, "'cnoc' is not a column (did you mean 'conc'?); taken as a parameter, "
+                       "it needs a start value");
+
+    EXPECT_EQ(models::parse_formula("y ~ a*x + e", columns).value.parameters,
+              std::vector<std::string>{"a"});
+    EXPECT_EQ(models::parse_formula("y ~ a*x + e", columns, true).value.parameters,
+              (std::vector<std::string>{"a", "e"}));
+    EXPECT_EQ(models::named_in_starts("a=1, e = 2"), (std::vector<std::string>{"a", "e"}));
+}
+
+TEST(bounds, parsed_per_parameter_or_refused_where) {
+    const std::vector<std::string> p = {"Vm", "K"};
+    const double inf = std::numeric_limits<double>::infinity();
+    struct row {
+        const char* text;
+        std::vector<double> lower, upper;
+        const char* error;
+    };
+    const row rows[] = {
+        {"K>=0, Vm<=500", {-inf, 0}, {500, inf}, ""},
+        {"0 <= K <= 1e-1 Vm > -2", {-2, 0}, {inf, 0.1}, ""},
+        {"-1 >= K", {-inf, -inf}, {inf, -1}, ""},
+        {"", {-inf, -inf}, {inf, inf}, ""},
+        {"Km>=0", {}, {}, "column 1: 'Km' is not a parameter of the model"},
+        {"K=0", {}, {}, "column 2: '<=' or '>=' expected"},
+        {"K>=x", {}, {}, "column 4: number expected"},
+        {"1<=K<=0", {}, {}, "column 4: the bounds of 'K' leave no value"},
+    };
+    for (const row& r : rows) {
+        auto b = models::parse_bounds(r.text, p);
+        EXPECT_EQ(b.error, r.error) << r.text;
+        if (b.ok) {
+            EXPECT_EQ(b.lower, r.lower) << r.text;
+            EXPECT_EQ(b.upper, r.upper) << r.text;
         }
     }
 }

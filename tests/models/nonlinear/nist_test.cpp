@@ -114,8 +114,9 @@ TEST_P(nist, matches_certified_values) {
         sd = std::min(sd, lre(fit.std_errors[j], d.certified_sd[nist_index[j]]));
     }
     double rss = lre(fit.rss, d.rss);
-    std::printf("NIST %-9s start %d  estimates %5.1f  SDs %5.1f  RSS %5.1f  evaluations %4d%s\n",
-                d.name, GetParam().start, est, sd, rss, fit.iterations,
+    std::printf("NIST %-9s start %d  estimates %5.1f  SDs %5.1f  RSS %5.1f  evaluations %4d"
+                "  grid %4d%s\n",
+                d.name, GetParam().start, est, sd, rss, fit.iterations, fit.grid_points,
                 fit.restarted ? "  restarted" : "");
     // Lanczos1's residuals (1e-13) are within a thousand times the rounding
     // of its data to double: the residuals are formed from the values as

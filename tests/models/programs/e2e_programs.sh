@@ -20,7 +20,7 @@ cases=(
   "ROSKA_mid_17|cooling.csv|--y temperature_c --x minute --degree 2|curve-linear|3|minute^2=0.02691085333 (intercept)=87.03290323 r_squared=0.9906992205"
   "ROSKA_mid_16|uptake.csv|--formula uptake~b1*(1-exp(-b2*hours)) --start b1=100,b2=1|non-linear|2|b1=213.6332823 b2=0.556387549"
   "TARN_line_15|yield.csv||best linear|4|rain=0.07908568096 nitrogen=0.02404077514 r_squared=0.8980678953"
-  "TARN_nonlinear_16|uptake.csv||best non-linear|3|b1=213.362927 b3=-0.5682030567"
+  "TARN_nonlinear_16|uptake.csv||best non-linear|2|b1=213.6332823 b2=0.556387549"
   "TARN_curvelinear_17|trend.csv||best curve-linear|4|month=62.29551309 month^2=-2.344306 r_squared=0.9961739461"
 )
 

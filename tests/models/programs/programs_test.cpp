@@ -46,6 +46,13 @@ std::string curve_data() {
     return text;
 }
 
+// R's Puromycin data (treated), with case weights.
+std::string puromycin_data() {
+    return "rate,conc,w\n76,0.02,1\n47,0.02,2\n97,0.06,1\n107,0.06,1\n123,0.11,1\n"
+           "139,0.11,0\n159,0.22,1\n152,0.22,1\n191,0.56,1\n201,0.56,1\n207,1.10,1\n"
+           "200,1.10,1\n";
+}
+
 struct batch_case {
     int model;
     std::vector<std::string> args; // "@lin" and "@curve" stand for the files
@@ -57,6 +64,8 @@ TEST(Batch, StatusesReasonsAndReports) {
     const std::string lin = temp_file("linear.csv", linear_data());
     const std::string curve = temp_file("curve.csv", curve_data());
     const std::string bad = temp_file("bad.csv", "y,x\n1,2\n2,abc\n");
+    const std::string pur = temp_file("puromycin.csv", puromycin_data());
+    const std::string mm = "rate ~ Vm*conc/(K+conc)";
     const batch_case cases[] = {
         {1, {"@lin", "--json"}, 0, "\"skipped\": 1"},
         {1, {"@lin", "--x", "x1,x2"}, 0, "y ~ x1 + x2"},
@@ -79,6 +88,44 @@ TEST(Batch, StatusesReasonsAndReports) {
          "\"converged\": true"},
         {2, {"@curve", "--formula", "y ~ b1*(x +", "--start", "b1=1"}, 2, "column"},
         {2, {"@curve", "--formula", "y ~ b1*x"}, 2, "b1"},
+        // From a sign slip the false optimum (its pole inside the data) is
+        // left for the true minimum; the other options of the model.
+        {2,
+         {"@pur", "--formula", mm, "--start", "Vm=200, K=-0.05", "--json"},
+         0,
+         "\"rss\": 1195.44881443"},
+        {2,
+         {"@pur", "--formula", mm, "--start", "Vm=200, K=-0.05", "--json"},
+         0,
+         "\"restarted\": true"},
+        {2,
+         {"@pur", "--formula", "rate ~ Vm*cnoc/(K+cnoc)", "--start", "Vm=200 K=1"},
+         2,
+         "'cnoc' is not a column (did you mean 'conc'?)"},
+        {2,
+         {"@pur", "--formula", mm + " + e", "--start", "Vm=200 K=.1 e=0", "--json"},
+         0,
+         "\"name\": \"e\""},
+        {2,
+         {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--bounds", "K<=0.05"},
+         0,
+         "K is at its upper bound: no standard error or interval."},
+        {2, {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--bounds", "K=>0"}, 2, "--bounds"},
+        {2,
+         {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--weights", "w", "--json"},
+         0,
+         "\"rss\": 1177.130182"},
+        {2,
+         {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--weights", "w", "--json"},
+         0,
+         "\"log_likelihood\": -40.9629"},
+        {2, {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--weights", "ww"}, 1, "--weights"},
+        {2,
+         {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--ci", "profile", "--json"},
+         0,
+         "\"ci_low\": 0.04692"},
+        {2, {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--level", "0.9"}, 0, "90% low"},
+        {5, {"@pur", "--weights", "w", "--json"}, 0, "\"weights\": \"w\""},
         {4, {"@lin", "--json"}, 0, "\"candidates\""},
         {4, {"@lin", "--criterion", "cp"}, 0, "by cp"},
         {4, {"@lin", "--criterion", "cv"}, 2, "--criterion"},
@@ -95,7 +142,7 @@ TEST(Batch, StatusesReasonsAndReports) {
     for (const auto& c : cases) {
         std::vector<std::string> args;
         for (const auto& a : c.args)
-            args.push_back(a == "@lin" ? lin : a == "@curve" ? curve : a);
+            args.push_back(a == "@lin" ? lin : a == "@curve" ? curve : a == "@pur" ? pur : a);
         const batch_output out = run_batch(*program_numbered(c.model), args, nullptr);
         std::string said = c.status == 0 ? out.out : out.err;
         std::string shown = "model " + std::to_string(c.model);
