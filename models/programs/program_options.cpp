@@ -12,15 +12,18 @@ struct kind_options {
     model_kind kind;
     bool intercept, degree, max_degree, formula, criterion;
     const char* criteria; // the criteria it knows, for the usage text
+    // The criterion its run uses when none is given (the runs decide it;
+    // named here for the dialogue, which offers it).
+    const char* default_criterion;
 };
 
 constexpr kind_options kind_table[] = {
-    {model_kind::linear, true, false, false, false, false, ""},
-    {model_kind::nonlinear, false, false, false, true, false, ""},
-    {model_kind::curve_linear, false, true, false, false, false, ""},
-    {model_kind::best_linear, true, false, false, false, true, "aic|aicc|bic|cp|adjr2"},
-    {model_kind::best_nonlinear, false, false, false, false, true, "aic|aicc|bic"},
-    {model_kind::best_curve, false, false, true, false, true, "aic|aicc|bic|cv"},
+    {model_kind::linear, true, false, false, false, false, "", ""},
+    {model_kind::nonlinear, false, false, false, true, false, "", ""},
+    {model_kind::curve_linear, false, true, false, false, false, "", ""},
+    {model_kind::best_linear, true, false, false, false, true, "aic|aicc|bic|cp|adjr2", "bic"},
+    {model_kind::best_nonlinear, false, false, false, false, true, "aic|aicc|bic", "aicc"},
+    {model_kind::best_curve, false, false, true, false, true, "aic|aicc|bic|cv", "cv"},
 };
 
 const kind_options& options_of(model_kind kind) {
@@ -40,6 +43,11 @@ int whole_number(const std::string& text, int first, int last) {
 }
 
 } // namespace
+
+criteria_of_model criteria_of(model_kind kind) {
+    const kind_options& k = options_of(kind);
+    return {k.criteria, k.default_criterion};
+}
 
 const program_info* program_numbered(int number) {
     for (const auto& p : program_table)
