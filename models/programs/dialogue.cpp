@@ -29,7 +29,7 @@ constexpr std::size_t candidates_shown = 10;
 // What the questions gathered so far.
 struct answers {
     std::string path;
-    model_data data; // the file, its header and its first rows' text columns
+    model_data data; // the file, open, and its header
     options o;
 };
 
