@@ -1,6 +1,10 @@
 // A model program's console dialogue: the data file through the picker, a
 // preview, the columns, the model's own questions, the report, the plot.
-// "bye" goes back a question, "END" ends, the end of input ends. Portable:
+// Commands, in any case, at any question: "bye" goes back a question,
+// "file" starts again with a new file, "END" ends; the end of input ends.
+// After the report, "P" shows the plot and Enter asks the questions again,
+// each offering the answer it was given. Text is laid out for the
+// console's width (console_layout.h). Portable:
 // the console, the picker run and the plot window come in through
 // dialogue_io, so the dialogue itself runs in the unit tests.
 #pragma once
@@ -29,6 +33,9 @@ struct dialogue_io {
     // Told of long work (reading, searching): what, and the share done; may
     // be empty.
     std::function<void(const char* what, double fraction)> progress;
+    // The console's width in columns, for laying out text (a line of that
+    // many characters must not make the console wrap); 80 when empty.
+    std::function<std::size_t()> width;
     // Opens a data file; a file on disk when empty.
     std::function<std::unique_ptr<byte_source>(const std::string& path)> open;
 };

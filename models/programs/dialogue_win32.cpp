@@ -4,6 +4,7 @@
 #include "dialogue_win32.h"
 
 #include "choice.h"
+#include "console_layout.h"
 #include "dialogue.h"
 #include "handoff.h"
 #include "line_input.h"
@@ -12,6 +13,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,8 +39,56 @@ class handle_owner {
     HANDLE handle_;
 };
 
+// The console's width when it is at least wanted_columns wide; the
+// height shown where the screen allows; the lines kept to scroll back to.
+constexpr SHORT wanted_columns = 100;
+constexpr SHORT wanted_rows = 40;
+constexpr SHORT kept_lines = 2000;
+
+// The length of the progress line on screen, 0 when none is.
+int progress_shown = 0;
+
+// Clears the progress line, so that what comes next starts on a clean line.
+void clear_progress() {
+    if (progress_shown > 0)
+        std::printf("\r%*s\r", progress_shown, "");
+    progress_shown = 0;
+}
+
 void say(const std::string& text) {
+    clear_progress();
     std::fputs(text.c_str(), stdout);
+}
+
+// Text may fill a console line but its last cell: the console moves the
+// cursor on after that cell by itself.
+std::size_t console_width() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) || info.dwSize.X < 2)
+        return models::default_console_width;
+    return static_cast<std::size_t>(info.dwSize.X - 1);
+}
+
+// Makes the console at least wanted_columns x wanted_rows where the screen
+// allows, keeping kept_lines lines to scroll back to. Failures leave the
+// console as it was: the dialogue lays out its text for any width.
+void enlarge_console() {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(out, &info))
+        return;
+    const COORD largest = GetLargestConsoleWindowSize(out);
+    const auto fitting = [](SHORT wanted, SHORT screen) {
+        return screen > 0 ? std::min(wanted, screen) : wanted;
+    };
+    const SHORT columns = std::max<SHORT>(info.srWindow.Right - info.srWindow.Left + 1,
+                                          fitting(wanted_columns, largest.X));
+    const SHORT rows = std::max<SHORT>(info.srWindow.Bottom - info.srWindow.Top + 1,
+                                       fitting(wanted_rows, largest.Y));
+    const COORD buffer = {std::max(info.dwSize.X, columns), std::max(info.dwSize.Y, kept_lines)};
+    SetConsoleScreenBufferSize(out, buffer);
+    const SMALL_RECT window = {0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
+    SetConsoleWindowInfo(out, TRUE, &window);
 }
 
 std::string system_error(DWORD code) {
@@ -115,6 +165,7 @@ bool ask(std::string& text) {
 int run_dialogue(const models::program_info& program) {
     // Unbuffered, so that text and cursor moves reach the console in order.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    enlarge_console();
     const char* title = model_table[program.number - 1].confirmation_name;
     models::dialogue_io io;
     io.say = say;
@@ -134,7 +185,9 @@ int run_dialogue(const models::program_info& program) {
         say("The plot window is open; Escape or its close box returns here.\n");
         models::show_plot_window(plot);
     };
-    // Progress of long work on one console line, shown after a second.
+    io.width = console_width;
+    // Progress of long work on one console line, shown after a second; the
+    // next text said clears it, and so does the end of the work.
     ULONGLONG started = 0;
     const char* shown_what = nullptr;
     io.progress = [&started, &shown_what](const char* what, double fraction) {
@@ -143,11 +196,15 @@ int run_dialogue(const models::program_info& program) {
             started = now;
             shown_what = what;
         }
+        if (fraction >= 1.0) {
+            clear_progress();
+            shown_what = nullptr;
+            return;
+        }
         if (now - started < 1000)
             return;
-        std::printf("\r%s: %d%%   ", what, static_cast<int>(fraction * 100));
-        if (fraction >= 1.0)
-            std::printf("\n");
+        const int length = std::printf("\r%s: %d%%", what, static_cast<int>(fraction * 100));
+        progress_shown = std::max(progress_shown, length);
     };
     models::hold_dialogue(program, io);
     return 0;

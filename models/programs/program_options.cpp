@@ -26,7 +26,7 @@ unsigned bit_of(model_kind kind) {
 }
 
 // The criteria each kind of best model knows, for --criterion and its usage.
-criterion_set criteria_of(model_kind kind) {
+criterion_set criterion_set_of(model_kind kind) {
     switch (kind) {
     case model_kind::best_linear:
         return subset_criteria;
@@ -131,9 +131,9 @@ constexpr option_rule option_table[] = {
      }},
     {"--criterion", best_linear_bit | best_nonlinear_bit | best_curve_bit, false, "C", "",
      [](const program_info& p, options& o, const std::string& v) {
-         const std::optional<criterion_id> named = criterion_named(v, criteria_of(p.kind));
+         const std::optional<criterion_id> named = criterion_named(v, criterion_set_of(p.kind));
          if (!named)
-             return "--criterion takes " + criteria_list(criteria_of(p.kind)) + ", not \"" + v +
+             return "--criterion takes " + criteria_list(criterion_set_of(p.kind)) + ", not \"" + v +
                     "\"";
          o.criterion = criterion_label(*named);
          return std::string();
@@ -232,6 +232,23 @@ const option_rule* rule_named(const std::string& name) {
 
 } // namespace
 
+criteria_of_model criteria_of(model_kind kind) {
+    // The criterion each best model's run uses when none is given.
+    static const std::string names[] = {criteria_list(criterion_set_of(model_kind::best_linear)),
+                                        criteria_list(criterion_set_of(model_kind::best_nonlinear)),
+                                        criteria_list(criterion_set_of(model_kind::best_curve))};
+    switch (kind) {
+    case model_kind::best_linear:
+        return {names[0].c_str(), "bic"};
+    case model_kind::best_nonlinear:
+        return {names[1].c_str(), "aicc"};
+    case model_kind::best_curve:
+        return {names[2].c_str(), "cv"};
+    default:
+        return {"", ""};
+    }
+}
+
 const program_info* program_numbered(int number) {
     for (const auto& p : program_table)
         if (p.number == number)
@@ -315,7 +332,7 @@ std::string usage(const program_info& program) {
                        ? "the model, such as \"y ~ b1*(1-exp(-b2*x))\""
                        : "the model, such as \"weight ~ group + log(dose)\"";
         if (name == "--criterion")
-            help = "how the best is chosen: " + criteria_list(criteria_of(program.kind));
+            help = "how the best is chosen: " + criteria_list(criterion_set_of(program.kind));
         std::string head = "  " + name + (*rule.argument ? " " : "") + rule.argument;
         head.resize(std::max<std::size_t>(head.size() + 1, 19), ' ');
         text += head + help + "\n";

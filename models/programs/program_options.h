@@ -71,6 +71,15 @@ struct parsed_options {
     options values;
 };
 
+// The criteria a kind of model chooses its best by, as "aic|aicc|bic"
+// (empty for the models that choose nothing), and the one it uses when
+// none is given.
+struct criteria_of_model {
+    const char* names;
+    const char* default_name;
+};
+criteria_of_model criteria_of(model_kind kind);
+
 // Reads the arguments after the program's name.
 parsed_options parse_options(const program_info& program, const std::vector<std::string>& args);
 

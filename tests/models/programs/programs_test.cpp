@@ -2,10 +2,12 @@
 // the exit statuses with their reasons, and each model's report on small
 // files whose answers are known.
 #include "batch.h"
+#include "console_layout.h"
 #include "dialogue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -174,72 +176,218 @@ TEST(Batch, PlotIsWrittenWhole) {
     EXPECT_NE(text.find("</svg>"), std::string::npos);
 }
 
-// A dialogue driven by a list of answers; what it said is kept.
+// Laid out for a console of several widths: no line is longer than the
+// width, no name (a run of characters between spaces, commas, semicolons
+// and path separators) that fits a line is broken, and nothing is lost.
+TEST(ConsoleLayout, NeverBreaksANameNorPassesTheWidth) {
+    const std::string lines[] = {
+        "Formula:  Fertility ~ Agriculture + Examination + Education + Catholic + "
+        "Infant.Mortality",
+        "Formula:  dist ~ speed + speed^2 + speed^3 + speed^4 + speed^5 + speed^6 + speed^7",
+        "Data file: C:\\Users\\someone\\Documents\\R datasets\\swiss\\mtcars_rownames.csv",
+        "  \"Fertility\",\"Agriculture\",\"Examination\",\"Education\",\"Catholic\","
+        "\"Infant.Mortality\"",
+        "  k=5  RSS 2105.043  bic 190.6912  Agriculture Examination Education Catholic "
+        "Infant.Mortality",
+        "Refused: no column is named \"Infant_Mortality\"; the columns are: Fertility, "
+        "Agriculture, Examination, Education, Catholic, Infant.Mortality",
+        std::string(130, 'x') + " tail",
+    };
+    const auto pieces = [](const std::string& text, const char* between) {
+        std::vector<std::string> found;
+        std::string piece;
+        for (char c : text + between[0]) {
+            if (std::string(between).find(c) == std::string::npos) {
+                piece += c;
+            } else if (!piece.empty()) {
+                found.push_back(piece);
+                piece.clear();
+            }
+        }
+        return found;
+    };
+    for (const auto& line : lines) {
+        for (std::size_t width : {20, 33, 45, 60, 79, 99}) {
+            const std::string out = lay_out(line + "\n", width);
+            const std::vector<std::string> shown = pieces(out, "\n");
+            for (const auto& l : shown)
+                EXPECT_LE(l.size(), width) << "\"" << l << "\" from \"" << line << "\"";
+            for (const auto& name : pieces(line, " ,;\\")) {
+                if (name.size() <= width - width / 3) {
+                    EXPECT_NE(out.find(name), std::string::npos)
+                        << "\"" << name << "\" broken at width " << width << ":\n"
+                        << out;
+                }
+            }
+            const auto letters = [](std::string text) {
+                text.erase(std::remove_if(text.begin(), text.end(),
+                                          [](char c) { return c == ' ' || c == '\n'; }),
+                           text.end());
+                return text;
+            };
+            EXPECT_EQ(letters(out), letters(line)) << out;
+        }
+    }
+    const std::vector<std::string> packed =
+        pack_items("Columns:  ", {"1 Fertility", "2 Infant Mortality", "3 x"}, 30);
+    EXPECT_EQ(packed, (std::vector<std::string>{"Columns:  1 Fertility",
+                                                "          2 Infant Mortality", "          3 x"}));
+}
+
+// A table too wide for the console is split into tables that fit, each
+// with the names again; a question keeps the space its answer follows.
+TEST(ConsoleLayout, SplitsATableThatDoesNotFit) {
+    const std::string table = "                  Estimate  Std. Error  t value\n"
+                              "(intercept)            1.5        0.25      6.0\n"
+                              "Infant.Mortality      -2.5         0.5     -5.0\n";
+    EXPECT_EQ(lay_out(table, 48), table);
+    EXPECT_EQ(lay_out("Coefficients:\n" + table + "Next: ", 40),
+              "Coefficients:\n"
+              "                  Estimate  Std. Error\n"
+              "(intercept)            1.5        0.25\n"
+              "Infant.Mortality      -2.5         0.5\n"
+              "\n"
+              "                  t value\n"
+              "(intercept)           6.0\n"
+              "Infant.Mortality     -5.0\n"
+              "Next: ");
+}
+
+// A dialogue driven by a list of answers; what it said is kept, each
+// answer after its question as the console shows it.
 struct scripted {
     std::deque<std::string> answers;
     std::string said;
+    std::string laid_out; // what the dialogue said, without the answers
     int pictures = 0;
+    std::size_t width = 80;
     dialogue_io io(const std::string& path) {
         dialogue_io io;
-        io.say = [this](const std::string& text) { said += text; };
+        io.say = [this](const std::string& text) {
+            said += text;
+            laid_out += text;
+        };
         io.ask = [this](std::string& text) {
             if (answers.empty())
                 return false;
             text = answers.front();
             answers.pop_front();
+            said += text + "\n";
+            laid_out += "\n";
             return true;
         };
         io.pick_file = [path](std::string&) { return path; };
         io.clear = [this] { said += "[clear]\n"; };
         io.show_plot = [this](const plot_model&) { ++pictures; };
+        io.width = [this] { return width; };
         return io;
     }
 };
 
-TEST(Dialogue, LinearModelRoadWithRefusalsAndGoingBack) {
-    const std::string lin = temp_file("linear.csv", linear_data());
-    scripted s;
-    s.answers = {"", "9", "1", "bye", "y", "2~9", "2,3", "P", "", "1", "2", "END"};
-    dialogue_io io = s.io(lin);
-    hold_dialogue(*program_numbered(1), io);
-    const char* expected[] = {"Data file: ",
-                              "Columns:  1 y  2 x1",
-                              "Refused: ",
-                              "Linear model (ROSKA_mid_15)",
-                              "Formula:  y ~ x1 + x2",
-                              "P shows the plot",
-                              "Formula:  y ~ x1\n",
-                              "The dialogue has ended."};
-    std::size_t at = 0;
-    for (const char* text : expected) {
-        const std::size_t found = s.said.find(text, at);
-        ASSERT_NE(found, std::string::npos) << "\"" << text << "\" missing after " << at << ":\n"
-                                            << s.said;
-        at = found;
-    }
-    EXPECT_EQ(s.pictures, 1);
+// A data file with a text column among numbers.
+std::string text_column_data() {
+    std::string text = "y,place,x1,x2\n";
+    for (int i = 0; i < 20; ++i)
+        text += std::to_string(3 + i * 0.5 + (i % 3) * 0.1) + ",town" + std::to_string(i) + "," +
+                std::to_string(i) + "," + std::to_string((i * 7) % 5) + "\n";
+    return text;
 }
 
-TEST(Dialogue, NonLinearFormulaRefusedWhereAndWhyThenAskedAgain) {
+struct road {
+    int model;
+    const char* file; // "@lin", "@curve" or "@text"
+    std::vector<std::string> answers;
+    std::vector<std::string> said; // in this order
+    int pictures;
+};
+
+TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
+    const std::string lin = temp_file("linear.csv", linear_data());
     const std::string curve = temp_file("curve.csv", curve_data());
-    scripted s;
-    s.answers = {"", "y ~ b0 + b1*(x", "y ~ b0 + b1*x", "b0=1", "b0=1 b1=1", "END"};
-    dialogue_io io = s.io(curve);
-    hold_dialogue(*program_numbered(2), io);
-    const char* expected[] = {"Formula, such as",
-                              "Refused: column",
-                              "Formula, such as",
-                              "Start values",
-                              "Refused: ",
-                              "Start values",
-                              "Non-linear model (ROSKA_mid_16)",
-                              "The dialogue has ended."};
-    std::size_t at = 0;
-    for (const char* text : expected) {
-        const std::size_t found = s.said.find(text, at);
-        ASSERT_NE(found, std::string::npos) << "\"" << text << "\" missing after " << at << ":\n"
-                                            << s.said;
-        at = found + 1;
+    const std::string text = temp_file("text.csv", text_column_data());
+    const road roads[] = {
+        {1,
+         "@lin",
+         {"", "9", "1", "bye", "y", "2~9", "2,3", "P", "", "1", "2", "END"},
+         {"Data file: ", "Columns:  1 y  2 x1", "Refused: there is no column 9; the file has 4",
+          "Refused: there is no column 9: the columns are numbered 1 to 4",
+          "Linear model (ROSKA_mid_15)", "Formula:  y ~ x1 + x2", "P shows the plot",
+          "Response column, a number or a name (Enter: y): 1",
+          "Predictor columns, such as 2~4,6 (Enter: 2,3): 2", "Formula:  y ~ x1\n",
+          "The dialogue has ended."},
+         1},
+        {1,
+         "@text",
+         {"", "", "place", "1", "2-4", "1,3", "2", "", "p", "", "", "", "FILE", "End"},
+         {"Refused: the response is needed",
+          "Refused: column 2 (\"place\") holds text, not numbers (line 2 has\n",
+          "\"town0\"): the response must be numbers", "Refused: ranges use ~, as in 2~4",
+          "Refused: column 1 (\"y\") is the response: the predictors are among the",
+          "Refused: column 2 (\"place\") holds text",
+          "Predictor columns, such as 2~4,6 (Enter: every other column): \n"
+          "Left out, as they hold text: column 2 (\"place\")",
+          "Formula:  y ~ x1 + x2", "(Enter: 1): \n", "(Enter: every other column): \n",
+          "Formula:  y ~ x1 + x2", "[clear]", "Columns:", "The dialogue has ended."},
+         1},
+        {2,
+         "@curve",
+         {"", "y ~ b0 + b1*(x", "y ~ b0 + b1*x", "", "b0=1", "b0=1 b1=1", "end"},
+         {"Formula, such as", "Refused: column", "Formula, such as", "Start values",
+          "Refused: start values are needed, one for each parameter (b0, b1)", "Refused: ",
+          "Start values", "Non-linear model (ROSKA_mid_16)", "The dialogue has ended."},
+         0},
+        {2,
+         "@curve",
+         {"", "y ~ 100 + b1*x", "b1=1"},
+         {"Non-linear model", "This fit is worse than a flat line at the mean of y"},
+         0},
+        {3,
+         "@curve",
+         {"", "y", "1", "2~3", "x", "3", "bye", "bye", "bye", "bye"},
+         {"Refused: column 1 (\"y\") is the response", "Refused: one predictor column, please",
+          "Formula:  y ~ x + x^2 + x^3", "The dialogue has ended."},
+         0},
+        {4,
+         "@lin",
+         {"", "1", "", "cv", "CP", "P", "", "", "", "", "end"},
+         {"Criterion for the best model: aic, aicc, bic, cp or adjr2 (Enter: bic): cv",
+          "Refused: the criteria are aic, aicc, bic, cp or adjr2", "Coefficients:",
+          "Best subset of each size, by cp", "(Enter: CP): \n", "by cp", "The dialogue has ended."},
+         1},
+        {5,
+         "@curve",
+         {"", "decay", "x", "", "END"},
+         {"(Enter: aicc): \n", "Best non-linear model", "Curve families by aicc"},
+         0},
+        {6,
+         "@curve",
+         {"", "y", "", "12", "", "end"},
+         {"(Enter: cv): \n", "Best curve-linear model", "Degrees by cv:", "  degree 10",
+          "  (2 more not shown"},
+         0},
+    };
+    for (const auto& r : roads) {
+        const std::string path = std::string(r.file) == "@lin"    ? lin
+                                 : std::string(r.file) == "@text" ? text
+                                                                  : curve;
+        scripted s;
+        s.width = 72;
+        s.answers.assign(r.answers.begin(), r.answers.end());
+        dialogue_io io = s.io(path);
+        hold_dialogue(*program_numbered(r.model), io);
+        std::size_t at = 0;
+        for (const auto& expected : r.said) {
+            const std::size_t found = s.said.find(expected, at);
+            ASSERT_NE(found, std::string::npos)
+                << "model " << r.model << ": \"" << expected << "\" missing after " << at << ":\n"
+                << s.said;
+            at = found + 1;
+        }
+        EXPECT_EQ(s.pictures, r.pictures) << "model " << r.model;
+        std::size_t start = 0;
+        for (std::size_t end; (end = s.laid_out.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            EXPECT_LE(end - start, s.width) << s.laid_out.substr(start, end - start);
     }
 }
 
