@@ -176,6 +176,9 @@ class plot_model {
         plot_point min_x_, max_x_, min_y_, max_y_;
     };
 
+    // Panel (b)'s points: fitted value, residual.
+    const point_cloud& residual_points() const { return residuals_; }
+
   private:
     plot_labels labels_;
     plot_kind kind_;

@@ -14,6 +14,7 @@ std::unique_ptr<plot_model> plot_of(const model_run& run, model_data& data) {
     auto plot = std::make_unique<plot_model>(labels, one_predictor ? plot_kind::data_and_curve
                                                                    : plot_kind::observed_vs_fitted);
     const auto predict = run.predict;
+    const auto observed = run.observed;
     if (one_predictor) {
         plot->set_curve([predict](double x) {
             const double row[2] = {0.0, x};
@@ -28,7 +29,7 @@ std::unique_ptr<plot_model> plot_of(const model_run& run, model_data& data) {
         fitted.resize(rows);
         for (std::size_t i = 0; i < rows; ++i) {
             const double* row = values + i * width;
-            y[i] = row[0];
+            y[i] = observed ? observed(row) : row[0];
             x[i] = one_predictor ? row[1] : 0.0;
             fitted[i] = predict(row);
         }

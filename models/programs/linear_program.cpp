@@ -99,24 +99,28 @@ fit_report linear_report(const program_info& program, const design& d, const mod
 
 std::function<double(const double*)> linear_predictor(const design& d,
                                                       const least_squares_fit& fit) {
-    std::vector<double> b = fit.coefficients;
+    // In the basis the fit used: powers of x less its shift, not of x itself.
+    std::vector<double> b = fit.shifted_coefficients;
     for (double& v : b)
         if (std::isnan(v))
             v = 0; // an aliased term takes no part
-    return [d, b](const double* row) {
-        double value = 0;
+    std::vector<double> shifts = fit.shifts;
+    shifts.resize(static_cast<std::size_t>(d.predictors) + 1, 0.0);
+    return [d, b, shifts](const double* row) {
+        double value = shifts[0];
         std::size_t j = 0;
         if (d.intercept)
             value += b[j++];
         if (d.degree > 0) {
-            // Horner's rule over the powers of x.
+            // Horner's rule over the powers of the shifted x.
+            const double t = row[1] - shifts[1];
             double poly = 0;
             for (int k = d.degree; k >= 1; --k)
-                poly = poly * row[1] + b[j + k - 1];
-            return value + poly * row[1];
+                poly = poly * t + b[j + k - 1];
+            return value + poly * t;
         }
         for (int c = 1; c <= d.predictors; ++c)
-            value += b[j++] * row[c];
+            value += b[j++] * (row[c] - shifts[c]);
         return value;
     };
 }

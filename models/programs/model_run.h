@@ -17,6 +17,9 @@ struct model_run {
     // The fitted value at a row [y, x1..xk] of the chosen columns; empty
     // when nothing was fitted.
     std::function<double(const double* row)> predict;
+    // The observed side at such a row: the response as the model's left
+    // side transforms it (log(y) for "log(y) ~ ..."); empty: the row's y.
+    std::function<double(const double* row)> observed;
 };
 
 // A run that ends with a status and its reason.

@@ -114,6 +114,14 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
         const std::vector<double> value = evaluate_model(f, one, estimates);
         return value.empty() ? NAN : value[0];
     };
+    run.observed = [f, names, chosen](const double* row) {
+        std::vector<Eigen::ArrayXd> one(names);
+        for (std::size_t c = 0; c < chosen.size(); ++c)
+            one[chosen[c]] = Eigen::ArrayXd::Constant(1, row[c]);
+        Eigen::ArrayXd value;
+        f.response.evaluate(one, 1, Eigen::VectorXd(), value);
+        return value.size() == 1 ? value[0] : NAN;
+    };
     return run;
 }
 

@@ -3,6 +3,7 @@
 // files whose answers are known.
 #include "batch.h"
 #include "dialogue.h"
+#include "fit_plot.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,76 @@ TEST(Batch, PlotIsWrittenWhole) {
     const std::string text((std::istreambuf_iterator<char>(file)), {});
     EXPECT_NE(text.find("<svg"), std::string::npos);
     EXPECT_NE(text.find("</svg>"), std::string::npos);
+}
+
+// A smooth trend over calendar years (40 points, 1980 to 2009), with noise,
+// and a decay observed through its logarithm.
+std::string calendar_data() {
+    std::string text = "y,year,decay\n";
+    for (int i = 0; i < 40; ++i) {
+        const double year = 1980 + i * 29.0 / 39, t = (year - 1995) / 15;
+        const double noise = ((i * 37) % 17 - 8) * 0.1;
+        char line[120];
+        std::snprintf(line, sizeof line, "%.10g,%.10g,%.10g\n",
+                      100 + 30 * t + 20 * std::sin(3 * t) + noise, year,
+                      3 * std::exp(-0.2 * (year - 1980)) + 0.5 + noise * 0.01);
+        text += line;
+    }
+    return text;
+}
+
+// The residuals a plot draws are the fit's: their sum of squares is the
+// report's and the residual panel stays within the largest residual the
+// report allows, at high degrees in calendar years and with a transformed
+// response.
+TEST(Plot, ResidualsDrawnAreTheFitsResiduals) {
+    const std::string data_path = temp_file("calendar.csv", calendar_data());
+    struct plot_case {
+        int model;
+        std::vector<std::string> args;
+    };
+    const plot_case cases[] = {
+        {3, {"--degree", "7"}},
+        {3, {"--degree", "8"}},
+        {3, {"--degree", "15"}},
+        {6, {"--max-degree", "10"}},
+        {1, {}},
+        {2,
+         {"--y", "decay", "--x", "year", "--formula", "log(decay) ~ log(a*exp(-b*(year-1980)) + c)",
+          "--start", "a=3 b=0.2 c=0.5"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {data_path};
+        if (c.model != 2)
+            args.insert(args.end(), {"--y", "y", "--x", "year"});
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const parsed_options parsed = parse_options(*program_numbered(c.model), args);
+        ASSERT_TRUE(parsed.ok) << parsed.error;
+        const options& o = parsed.values;
+        model_data data = open_model_data(o.data, o.y, o.x,
+                                          c.model == 6 ? default_predictors::second_column
+                                                       : default_predictors::all_others);
+        ASSERT_EQ(data.status, exit_reported) << data.reason;
+        const model_run run = run_model(*program_numbered(c.model), o, data);
+        ASSERT_EQ(run.status, exit_reported) << run.reason;
+        const auto plot = plot_of(run, data);
+        ASSERT_TRUE(plot);
+        double rss = 0;
+        rows_of(data)([&](const double* values, std::size_t rows) {
+            for (std::size_t i = 0; i < rows; ++i) {
+                const double* row = values + i * data.columns.size();
+                const double y = run.observed ? run.observed(row) : row[0];
+                rss += (y - run.predict(row)) * (y - run.predict(row));
+            }
+            return true;
+        });
+        const std::string shown = "model " + std::to_string(c.model) + " " + run.report.formula;
+        EXPECT_NEAR(rss, run.report.rss, 1e-7 * run.report.rss) << shown;
+        const double largest = std::sqrt(run.report.rss) * (1 + 1e-9);
+        const auto& residuals = plot->residual_points();
+        EXPECT_GE(residuals.min_y(), -largest) << shown;
+        EXPECT_LE(residuals.max_y(), largest) << shown;
+    }
 }
 
 // A dialogue driven by a list of answers; what it said is kept.
