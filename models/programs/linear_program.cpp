@@ -1,5 +1,6 @@
 #include "linear_program.h"
 
+#include "diagnostics_report.h"
 #include "pipeline.h"
 
 #include <cmath>
@@ -125,6 +126,21 @@ std::function<double(const double*)> linear_predictor(const design& d,
     };
 }
 
+bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
+                            const options& o, model_data& data) {
+    const auto predict = run.predict;
+    linear_diagnostics diagnostics;
+    const bool read = diagnose_linear(
+        d, fit, pipelined(rows_of(data), data.columns.size()),
+        [&](const double* row) { return row[0] - predict(row); }, diagnostics);
+    if (!read || !data.counts.ok) {
+        reading_failed(data);
+        return false;
+    }
+    note_diagnostics(run.report, diagnostics, term_names(d, data), !o.weights.empty());
+    return true;
+}
+
 model_run run_linear(const program_info& program, const options& o, model_data& data) {
     model_run run;
     const design d = linear_design(program, o, data);
@@ -150,6 +166,9 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
     }
     run.report = linear_report(program, d, data, fit);
     run.predict = linear_predictor(d, fit);
+    run.fitted = linear_fitted_model(d, fit, data.columns);
+    if (!add_linear_diagnostics(run, d, fit, o, data))
+        return refused_run(data.status, data.reason);
     return run;
 }
 

@@ -122,6 +122,14 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
         f.response.evaluate(one, 1, Eigen::VectorXd(), value);
         return value.size() == 1 ? value[0] : NAN;
     };
+    // The leading columns only the response reads: a new case needs none.
+    const std::vector<int> model_columns = f.model.columns_used();
+    std::size_t response_only = 0;
+    while (response_only < used.size() && std::find(model_columns.begin(), model_columns.end(),
+                                                    used[response_only]) == model_columns.end())
+        ++response_only;
+    run.fitted = nonlinear_fitted_model(f, fit.estimates, data.columns, data.columns, response_only,
+                                        fit.rss, fit.df, columns);
     return run;
 }
 
@@ -173,6 +181,8 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
         const std::vector<double> value = evaluate_family(chosen, {row[1]});
         return value.empty() ? NAN : value[0];
     };
+    run.fitted = nonlinear_fitted_model(best.model, best.fit.estimates, data.columns, {0, 1}, 1,
+                                        best.fit.rss, best.fit.df, {y, x});
     return run;
 }
 
