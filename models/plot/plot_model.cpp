@@ -355,14 +355,18 @@ class panel_painter {
             have_previous = true;
         }
         finish();
-        if (!curve.label.empty() && std::isfinite(last_inside.x))
-            scene_.texts.push_back({{last_inside.x - 2, last_inside.y - 3},
-                                    curve.label,
-                                    tick_size,
-                                    text_align::end,
-                                    false,
-                                    false,
-                                    curve.color});
+        if (curve.label.empty() || !std::isfinite(last_inside.x))
+            return;
+        // Inside the frame, beside the curve's last point there; left out
+        // where it would fall on another curve's label (curves that meet).
+        const plot_point at{last_inside.x - 3, std::clamp(last_inside.y - 3, frame_.top + tick_size,
+                                                          frame_.bottom() - 3)};
+        for (const plot_point& other : labels_)
+            if (std::fabs(other.x - at.x) < 3 * tick_size && std::fabs(other.y - at.y) < tick_size)
+                return;
+        labels_.push_back(at);
+        scene_.texts.push_back(
+            {at, curve.label, tick_size, text_align::end, false, false, curve.color});
     }
 
     void paint_labels() {
@@ -399,6 +403,7 @@ class panel_painter {
     box frame_;
     axis_scale x_;
     axis_scale y_;
+    std::vector<plot_point> labels_; // of the curves, placed so far
 };
 
 void set_ranges(panel_content& panel, const plot_model::point_cloud& cloud) {
