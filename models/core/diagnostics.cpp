@@ -83,7 +83,8 @@ std::vector<double> inflation_factors(const design& d, const least_squares_fit& 
 } // namespace
 
 bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
-                     const row_residual& residual, linear_diagnostics& out) {
+                     const row_residual& residual, const Eigen::MatrixXd& triangle,
+                     linear_diagnostics& out) {
     std::vector<int> kept;
     for (int j = 0; j < d.terms(); ++j)
         if (!fit.aliased[static_cast<std::size_t>(j)])
@@ -91,45 +92,42 @@ bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_so
     out.condition_number = scaled_condition(d, fit, kept);
     out.vif = inflation_factors(d, fit, kept);
 
-    // One pass gives the residuals' power sums and Durbin-Watson and feeds the
-    // squared residuals, with the model's own terms, to an auxiliary fit.
+    // One pass gives the residuals' power sums, Durbin-Watson, and X'e^2 for
+    // the auxiliary regression of the squared residuals on the model's own
+    // terms: with R'R = X'X, its explained sum of squares about the mean is
+    // |R^-T X'e^2|^2 less the intercept's share, the first component.
     const std::size_t width = static_cast<std::size_t>(d.predictors) + 1;
+    const Eigen::Index k = triangle.rows();
     long double sum = 0, squares = 0, cubes = 0, fourths = 0, differences = 0;
-    bool first_pass = true;
+    Eigen::VectorXd gradient(k), cross = Eigen::VectorXd::Zero(k);
     double previous = NAN;
     long long count = 0;
-    std::vector<double> block;
-    const row_source squared = [&](const row_sink& sink) {
-        const bool read = source([&](const double* values, std::size_t rows) {
-            block.assign(values, values + rows * width);
-            for (std::size_t i = 0; i < rows; ++i) {
-                const double e = residual(values + i * width);
-                block[i * width] = e * e;
-                if (first_pass) {
-                    sum += e;
-                    const long double e2 = static_cast<long double>(e) * e;
-                    squares += e2;
-                    cubes += e2 * e;
-                    fourths += e2 * e2;
-                    if (count > 0)
-                        differences += static_cast<long double>(e - previous) * (e - previous);
-                    previous = e;
-                    ++count;
-                }
-            }
-            return sink(block.data(), rows);
-        });
-        first_pass = false;
-        return read;
-    };
-    const least_squares_fit auxiliary = fit_least_squares(d, squared);
-    if (count != fit.n)
+    const bool read = source([&](const double* values, std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double e = residual(values + i * width, gradient.data());
+            const long double e2 = static_cast<long double>(e) * e;
+            sum += e;
+            squares += e2;
+            cubes += e2 * e;
+            fourths += e2 * e2;
+            if (count > 0)
+                differences += static_cast<long double>(e - previous) * (e - previous);
+            previous = e;
+            ++count;
+            cross += static_cast<double>(e2) * gradient;
+        }
+        return true;
+    });
+    if (!read || count != fit.n)
         return false;
     const double n = static_cast<double>(count);
     out.durbin_watson = squares > 0 ? static_cast<double>(differences / squares) : NAN;
-    if (auxiliary.ok && d.intercept && auxiliary.tss > 0) {
-        out.bp_df = fit.rank - 1;
-        out.bp_statistic = n * (1 - auxiliary.rss / auxiliary.tss);
+    const long double aux_total = fourths - squares * squares / count;
+    if (d.intercept && k > 1 && aux_total > 0 && !fit.aliased[0]) {
+        triangle.transpose().triangularView<Eigen::Lower>().solveInPlace(cross);
+        const double explained = cross.tail(k - 1).squaredNorm();
+        out.bp_df = static_cast<double>(k - 1);
+        out.bp_statistic = n * explained / static_cast<double>(aux_total);
         out.bp_p = chi_squared_upper_tail(out.bp_statistic, out.bp_df);
     } else {
         out.bp_statistic = out.bp_df = out.bp_p = NAN;

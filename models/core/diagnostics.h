@@ -2,7 +2,8 @@
 // them beside the coefficient table:
 //   Durbin-Watson      sum (e_i - e_{i-1})^2 / sum e_i^2, rows in file order
 //   Breusch-Pagan      studentized (Koenker): n R^2 of e^2 regressed on the
-//                      model's own terms, chi-squared with the slopes' df
+//                      model's own terms (from the fit's triangle and X'e^2),
+//                      chi-squared with the slopes' df
 //   Jarque-Bera        n/6 (S^2 + (K - 3)^2 / 4) from the residuals' central
 //                      moments (divisor n), chi-squared with 2 df
 //   condition number   of the model matrix with its columns scaled to unit
@@ -28,12 +29,15 @@ struct linear_diagnostics {
     std::vector<double> vif; // per term of the design (NaN: intercept, aliased, no intercept)
 };
 
-// The residual (observed less fitted) of a row [y, x1..xk].
-using row_residual = std::function<double(const double* row)>;
+// The residual (observed less fitted) of a row [y, x1..xk], and into
+// gradient the row's design values over the fitted (not aliased) terms.
+using row_residual = std::function<double(const double* row, double* gradient)>;
 
 // The diagnostics of the fit of d to the rows the source sends (read once
-// or twice more). False when the rows could not be read again.
+// more). triangle: R over the fitted terms, R'R = X'X, in the basis of the
+// gradients. False when the rows could not be read again.
 bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
-                     const row_residual& residual, linear_diagnostics& out);
+                     const row_residual& residual, const Eigen::MatrixXd& triangle,
+                     linear_diagnostics& out);
 
 } // namespace models

@@ -128,11 +128,16 @@ std::function<double(const double*)> linear_predictor(const design& d,
 
 bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
                             const options& o, model_data& data) {
-    const auto predict = run.predict;
+    const std::shared_ptr<const fitted_model> fitted = run.fitted;
     linear_diagnostics diagnostics;
     const bool read = diagnose_linear(
         d, fit, pipelined(rows_of(data), data.columns.size()),
-        [&](const double* row) { return row[0] - predict(row); }, diagnostics);
+        [&](const double* row, double* gradient) {
+            double value = NAN;
+            fitted->evaluate(row, value, gradient);
+            return row[0] - value;
+        },
+        fitted->triangle, diagnostics);
     if (!read || !data.counts.ok) {
         reading_failed(data);
         return false;

@@ -31,7 +31,7 @@ std::function<double(const double*)> linear_predictor(const design& d,
                                                       const least_squares_fit& fit);
 
 // The diagnostics of a linear run's fit into its report (one more pass over
-// the rows, two for an ill-conditioned design). False with data.status and
+// the rows). False with data.status and
 // reason set when the rows could not be read again.
 bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
                             const options& o, model_data& data);
