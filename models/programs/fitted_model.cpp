@@ -39,18 +39,9 @@ class linear_model final : public fitted_model {
     }
 
     bool evaluate(const double* row, double& fitted, double* gradient) const override {
-        std::size_t j = 0;
-        if (d_.intercept)
-            row_[j++] = 1;
-        if (d_.degree > 0) {
-            const double t = row[1] - shifts_[1];
-            double power = t;
-            for (int k = 1; k <= d_.degree; ++k, power *= t)
-                row_[j++] = power;
-        } else {
-            for (int c = 1; c <= d_.predictors; ++c)
-                row_[j++] = row[c] - shifts_[c];
-        }
+        expand_terms<double>(d_, row, shifts_, [this](int j) -> double& {
+            return row_[static_cast<std::size_t>(j)];
+        });
         double value = shifts_[0];
         for (std::size_t a = 0; a < kept_.size(); ++a) {
             const double g = row_[static_cast<std::size_t>(kept_[a])];

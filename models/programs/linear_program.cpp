@@ -101,27 +101,10 @@ fit_report linear_report(const program_info& program, const design& d, const mod
 std::function<double(const double*)> linear_predictor(const design& d,
                                                       const least_squares_fit& fit) {
     // In the basis the fit used: powers of x less its shift, not of x itself.
-    std::vector<double> b = fit.shifted_coefficients;
-    for (double& v : b)
-        if (std::isnan(v))
-            v = 0; // an aliased term takes no part
-    std::vector<double> shifts = fit.shifts;
-    shifts.resize(static_cast<std::size_t>(d.predictors) + 1, 0.0);
-    return [d, b, shifts](const double* row) {
-        double value = shifts[0];
-        std::size_t j = 0;
-        if (d.intercept)
-            value += b[j++];
-        if (d.degree > 0) {
-            // Horner's rule over the powers of the shifted x.
-            const double t = row[1] - shifts[1];
-            double poly = 0;
-            for (int k = d.degree; k >= 1; --k)
-                poly = poly * t + b[j + k - 1];
-            return value + poly * t;
-        }
-        for (int c = 1; c <= d.predictors; ++c)
-            value += b[j++] * (row[c] - shifts[c]);
+    const std::shared_ptr<const fitted_model> model = linear_fitted_model(d, fit, {});
+    return [model](const double* row) {
+        double value = NAN;
+        model->evaluate(row, value, nullptr);
         return value;
     };
 }
