@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <system_error>
 
@@ -384,8 +385,7 @@ class row_scanner {
     row_scanner(const data_header& header, const std::vector<std::size_t>& columns)
         : header_(header), delimiter_(header.delimiter),
           point_char_(header.decimal_comma ? ',' : '.'),
-          primary_(fast_float::chars_format::general, header.decimal_comma ? ',' : '.'),
-          point_(fast_float::chars_format::general, '.') {
+          primary_(fast_float::chars_format::general, header.decimal_comma ? ',' : '.') {
         for (std::size_t k = 0; k < columns.size(); ++k) {
             if (columns[k] >= slots_.size())
                 slots_.resize(columns[k] + 1, -1);
@@ -522,46 +522,69 @@ class row_scanner {
         const field_end result = read_field(q, end, delimiter_, text_, newlines);
         if (result != field_end::ok)
             return field_problem(result, field);
-        if (text_.empty() || text_ == "NA" || text_ == "NaN" || text_ == ".") {
+        std::string problem;
+        switch (read_number_field(text_, header_, value, problem)) {
+        case number_field::missing:
             missing = true;
-            value = 0;
             return row_status::used;
-        }
-        if (text_.find('\0') != std::string::npos) {
-            error = at(field) + nul_message;
+        case number_field::bad:
+            error = at(field) + problem;
             return row_status::failed;
-        }
-        const char* first = text_.data();
-        const char* last = first + text_.size();
-        // A leading '+' is accepted, but only before a digit or a point.
-        if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
-            ++first;
-        if (!parse_whole(first, last, primary_, value) &&
-            !(header_.decimal_comma && parse_whole(first, last, point_, value))) {
-            error = at(field) + shown(text_) + " is not a number";
-            return row_status::failed;
-        }
-        if (!std::isfinite(value)) {
-            error = at(field) + shown(text_) + " is not a finite number";
-            return row_status::failed;
+        case number_field::number:
+            break;
         }
         return row_status::used;
-    }
-
-    static bool parse_whole(const char* first, const char* last,
-                            const fast_float::parse_options& options, double& value) {
-        const auto parsed = fast_float::from_chars_advanced(first, last, value, options);
-        return parsed.ec == std::errc() && parsed.ptr == last;
     }
 
     const data_header& header_;
     char delimiter_;
     char point_char_;
     fast_float::parse_options primary_;
-    fast_float::parse_options point_;
     std::vector<int> slots_; // per field: its place in a row of values, or -1
     std::string text_;
 };
+
+// Reads the header again from the start of the source and checks that it
+// is the one read before; p then stands on the first data line.
+bool reopen(byte_source& source, chunk_buffer& buffer, const data_header& header, const char*& p,
+            long long& line, std::string& error) {
+    data_header again;
+    if (!open_header(source, buffer, again, p, line)) {
+        error = again.error;
+        return false;
+    }
+    if (again.names != header.names || again.delimiter != header.delimiter) {
+        error = "the file's header is not the one read before; was the file changed?";
+        return false;
+    }
+    return true;
+}
+
+enum class more { read, end, failed };
+
+// More bytes after an unfinished record at p (which moves with them); the
+// end of the file, or a failure with error set (an over-long line at line,
+// a quote never closed, a read error).
+more read_more(byte_source& source, chunk_buffer& buffer, const char*& p, long long line,
+               std::string& error) {
+    const bool had_text = p < buffer.end();
+    if (buffer.end() - p >= static_cast<std::ptrdiff_t>(max_line_bytes)) {
+        error = too_long_message(line);
+        return more::failed;
+    }
+    if (!buffer.refill(p)) {
+        if (!had_text)
+            return more::end;
+        error = unclosed_quote_message(line);
+        return more::failed;
+    }
+    if (!source.error().empty()) {
+        error = source.error();
+        return more::failed;
+    }
+    p = buffer.begin();
+    return more::read;
+}
 
 std::string check_columns(const data_header& header, const std::vector<std::size_t>& columns) {
     if (columns.empty())
@@ -615,23 +638,16 @@ data_header read_header(byte_source& source) {
 
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
-                      const progress_sink& progress, bool rounding) {
+                      const progress_sink& progress, bool rounding, bool keep_missing) {
     scan_counts counts;
     counts.error = check_columns(header, columns);
     if (!counts.error.empty())
         return counts;
     chunk_buffer buffer(source);
-    data_header again;
     const char* p = nullptr;
     long long line = 0;
-    if (!open_header(source, buffer, again, p, line)) {
-        counts.error = again.error;
+    if (!reopen(source, buffer, header, p, line, counts.error))
         return counts;
-    }
-    if (again.names != header.names || again.delimiter != header.delimiter) {
-        counts.error = "the file's header is not the one read before; was the file changed?";
-        return counts;
-    }
 
     row_scanner scanner(header, columns);
     scanner.line = line;
@@ -666,6 +682,11 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
         case row_status::missing:
             ++counts.rows;
             ++counts.skipped;
+            if (keep_missing && ++filled == scan_block_rows && !flush()) {
+                counts.stopped = true;
+                counts.ok = true;
+                return counts;
+            }
             continue;
         case row_status::blank:
             continue;
@@ -675,23 +696,11 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
         case row_status::need_more:
             break;
         }
-        const bool had_text = p < buffer.end();
-        if (buffer.end() - p >= static_cast<std::ptrdiff_t>(max_line_bytes)) {
-            counts.error = too_long_message(scanner.line);
+        const more next = read_more(source, buffer, p, scanner.line, counts.error);
+        if (next == more::failed)
             return counts;
-        }
-        if (!buffer.refill(p)) {
-            if (had_text) {
-                counts.error = unclosed_quote_message(scanner.line);
-                return counts;
-            }
+        if (next == more::end)
             break;
-        }
-        if (!source.error().empty()) {
-            counts.error = source.error();
-            return counts;
-        }
-        p = buffer.begin();
         pacer.tell(buffer.bytes_read(), total, false);
     }
     if (!flush()) {
@@ -701,6 +710,84 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
     if (counts.rows == 0) {
         counts.error = "the file has no data rows, only the header line";
         return counts;
+    }
+    counts.ok = true;
+    return counts;
+}
+
+number_field read_number_field(const std::string& text, const data_header& header, double& value,
+                               std::string& problem) {
+    if (text.empty() || text == "NA" || text == "NaN" || text == ".") {
+        value = std::numeric_limits<double>::quiet_NaN();
+        return number_field::missing;
+    }
+    if (text.find('\0') != std::string::npos) {
+        problem = nul_message;
+        return number_field::bad;
+    }
+    const auto parse_whole = [&](const char* first, const char* last, char point) {
+        const fast_float::parse_options options(fast_float::chars_format::general, point);
+        const auto parsed = fast_float::from_chars_advanced(first, last, value, options);
+        return parsed.ec == std::errc() && parsed.ptr == last;
+    };
+    const char* first = text.data();
+    const char* last = first + text.size();
+    // A leading '+' is accepted, but only before a digit or a point.
+    if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
+        ++first;
+    if (!parse_whole(first, last, header.decimal_comma ? ',' : '.') &&
+        !(header.decimal_comma && parse_whole(first, last, '.'))) {
+        problem = shown(text) + " is not a number";
+        return number_field::bad;
+    }
+    if (!std::isfinite(value)) {
+        problem = shown(text) + " is not a finite number";
+        return number_field::bad;
+    }
+    return number_field::number;
+}
+
+record_counts scan_records(byte_source& source, const data_header& header,
+                           const record_sink& sink) {
+    record_counts counts;
+    chunk_buffer buffer(source);
+    const char* p = nullptr;
+    long long line = 0;
+    if (!reopen(source, buffer, header, p, line, counts.error))
+        return counts;
+    std::vector<std::string> fields;
+    for (;;) {
+        while (p < buffer.end() && is_line_end(p) && newline_of(p) < buffer.end()) {
+            p = newline_of(p) + 1;
+            ++line;
+        }
+        long long newlines = 0;
+        const char* q = p;
+        const step result = q < buffer.end() ? split_record(q, buffer.end(), header.delimiter,
+                                                            fields, line, newlines, counts.error)
+                                             : step::need_more;
+        if (result == step::failed)
+            return counts;
+        if (result == step::ok) {
+            bool blank = true;
+            for (const auto& field : fields)
+                blank = blank && field.empty();
+            if (!blank) {
+                ++counts.records;
+                if (!sink(line, fields)) {
+                    counts.ok = true;
+                    return counts;
+                }
+            }
+            p = q;
+            line += 1 + newlines;
+            continue;
+        }
+        const more next = read_more(source, buffer, p, line, counts.error);
+        if (next == more::failed)
+            return counts;
+        if (next == more::end)
+            break;
     }
     counts.ok = true;
     return counts;

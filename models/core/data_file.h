@@ -125,9 +125,33 @@ constexpr std::size_t scan_block_rows = 2048;
 // With rounding set, each row holds twice as many values: the doubles, then
 // for each what rounding it to double took away (see decimal_rounding), for
 // models whose residuals come near that rounding.
+// With keep_missing set, a row skipped for a missing value is passed as
+// well, in its place, with NaN for each missing value (it is still counted
+// as skipped): for output with one line per data row.
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
-                      const progress_sink& progress = nullptr, bool rounding = false);
+                      const progress_sink& progress = nullptr, bool rounding = false,
+                      bool keep_missing = false);
+
+// A field read as a number of a used column: a number (value set), missing
+// (empty, "NA", "NaN" or "."; value NaN) or bad (problem says why, without
+// the place). The header's decimal comma is accepted as the data rows accept it.
+enum class number_field { number, missing, bad };
+number_field read_number_field(const std::string& text, const data_header& header, double& value,
+                               std::string& problem);
+
+// Receives a record's line number and its fields (unquoted, surrounding
+// spaces removed); false stops the scan.
+using record_sink = std::function<bool(long long line, const std::vector<std::string>& fields)>;
+struct record_counts {
+    bool ok = false;
+    std::string error;
+    long long records = 0; // records passed (lines of nothing but delimiters are blank)
+};
+
+// Streams every data record of source (read from its start again) as text,
+// for files whose columns are carried along whatever they hold.
+record_counts scan_records(byte_source& source, const data_header& header, const record_sink& sink);
 
 // The number written in [first, last) (digits with the decimal point point,
 // an optional sign and exponent) less value, its double, computed in

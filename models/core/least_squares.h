@@ -55,6 +55,14 @@ struct least_squares_fit {
     // holds ones and the other columns are the data less their first row's
     // value when there is an intercept (shifts change no fitted quantity).
     Eigen::MatrixXd triangle;
+    // The basis the triangle and the fit are in: per raw column [y, x1..xk]
+    // the value subtracted before a design row is formed (empty: none), and
+    // the coefficients of that shifted design (NaN where aliased). A fitted
+    // value is shifts[0] + the shifted row times these; evaluated so, it
+    // keeps the digits the centring kept (raw powers of x near 2000 lose
+    // them all).
+    std::vector<double> shifts;
+    std::vector<double> shifted_coefficients;
 };
 
 // Fits the design to the rows the source sends. The source may be called a

@@ -111,6 +111,7 @@ template <class T> matrix<T> unshift_map(const design& d, const std::vector<doub
 struct finished {
     std::vector<double> coefficients, std_errors;
     double rss = 0;
+    std::vector<double> shifts, shifted_coefficients;
 };
 
 // The coefficients and standard errors in the data's own terms.
@@ -135,6 +136,9 @@ finished finish(const design& d, const solution<T>& s, const std::vector<double>
     const T variance = df > 0 ? s.rss / T(df) : T(0);
     finished f;
     f.rss = static_cast<double>(s.rss);
+    f.shifts = shifts;
+    for (int j = 0; j < terms; ++j)
+        f.shifted_coefficients.push_back(s.aliased[j] ? nan : static_cast<double>(beta(j)));
     for (int j = 0; j < terms; ++j) {
         const bool out = s.aliased[j];
         f.coefficients.push_back(out ? nan : static_cast<double>(raw(j)));
@@ -151,6 +155,8 @@ template <class T> void take(least_squares_fit& fit, const finished& f, const so
     fit.aliased = s.aliased;
     fit.rank = static_cast<int>(s.kept.size());
     fit.rss = f.rss;
+    fit.shifts = f.shifts;
+    fit.shifted_coefficients = f.shifted_coefficients;
     fit.ok = true;
 }
 

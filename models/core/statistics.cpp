@@ -1,5 +1,6 @@
 #include "statistics.h"
 
+#include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>
 
@@ -43,6 +44,22 @@ double f_upper_tail(double f, double df1, double df2) {
         return 0.0;
     const boost::math::fisher_f_distribution<double, quiet_policy> dist(df1, df2);
     return boost::math::cdf(boost::math::complement(dist, f));
+}
+
+double t_interval_quantile(double level, double df) {
+    if (!usable_df(df) || !(level > 0 && level < 1))
+        return not_applicable;
+    const boost::math::students_t_distribution<double, quiet_policy> dist(df);
+    return boost::math::quantile(boost::math::complement(dist, (1 - level) / 2));
+}
+
+double chi_squared_upper_tail(double x, double df) {
+    if (!usable_df(df) || std::isnan(x) || x < 0)
+        return not_applicable;
+    if (std::isinf(x))
+        return 0.0;
+    const boost::math::chi_squared_distribution<double, quiet_policy> dist(df);
+    return boost::math::cdf(boost::math::complement(dist, x));
 }
 
 coefficient make_coefficient(std::string name, double estimate, double std_error, double df) {

@@ -31,6 +31,15 @@ double f_upper_tail(double f, double df1, double df2);
 // apply.
 double t_two_sided_p(double t, double df);
 
+// The t quantile that leaves (1 - level) / 2 in each tail: the half-width
+// of a two-sided interval at level, in standard errors; NaN where it does
+// not apply.
+double t_interval_quantile(double level, double df);
+
+// Upper tail of the chi-squared distribution: P(X(df) > x); NaN where it
+// does not apply.
+double chi_squared_upper_tail(double x, double df);
+
 // Gaussian log-likelihood of a least-squares fit at the maximum-likelihood
 // variance rss / n, and the criteria that follow from it. parameters counts
 // the estimated coefficients; the variance adds one more to AIC, AICc and

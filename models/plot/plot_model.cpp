@@ -1,7 +1,9 @@
 // The plot model: collecting rows within a bounded grid, nice axes, and the
-// layout of the two panels as a scene.
+// layout of the four panels as a scene.
 
 #include "plot_model.h"
+
+#include <boost/math/distributions/normal.hpp>
 
 #include <algorithm>
 #include <array>
@@ -145,6 +147,12 @@ constexpr plot_color grid_color{228, 228, 228};
 constexpr plot_color point_color{40, 95, 170};
 constexpr plot_color curve_color{205, 60, 40};
 constexpr plot_color reference_color{110, 110, 110};
+constexpr plot_color contour_color{205, 60, 40};
+// Cook's distances whose contours panel (d) draws, as R's plot.lm does.
+constexpr double cook_levels[] = {0.5, 1.0};
+// Panels in one row (or column) once the picture is this much wider than
+// tall (or taller than wide); two by two otherwise.
+constexpr double one_row_ratio = 2.4;
 
 struct box {
     double left = 0;
@@ -165,7 +173,14 @@ struct panel_content {
     std::size_t extremes = 0; // the last points: each axis's extremes, always drawn
     bool diagonal = false;
     bool zero_line = false;
-    std::vector<std::pair<double, double>> curve; // x, f(x) samples
+    struct curve_samples {
+        std::vector<std::pair<double, double>> samples; // x, f(x)
+        plot_color color = curve_color;
+        double width = 2;
+        bool dashed = false;
+        std::string label; // written at the curve's last point inside the frame
+    };
+    std::vector<curve_samples> curves;
 };
 
 class panel_painter {
@@ -177,12 +192,14 @@ class panel_painter {
     void paint() {
         layout_axes();
         paint_frame_and_ticks();
-        if (content_.diagonal)
+        const bool any = !content_.points.empty();
+        if (content_.diagonal && any)
             paint_diagonal();
-        if (content_.zero_line)
+        if (content_.zero_line && any)
             paint_zero_line();
         paint_points();
-        paint_curve();
+        for (const auto& curve : content_.curves)
+            paint_curve(curve);
         paint_labels();
     }
 
@@ -292,21 +309,24 @@ class panel_painter {
             scene_.markers.push_back(std::move(markers));
     }
 
-    // The curve as polylines inside the frame: cut where it leaves the frame
+    // A curve as polylines inside the frame: cut where it leaves the frame
     // or where the model has no finite value.
-    void paint_curve() {
+    void paint_curve(const panel_content::curve_samples& curve) {
         constexpr double far = 1e6; // logical units; beyond that a point is as good as infinite
-        scene_polyline current{{}, curve_color, 2};
+        scene_polyline current{{}, curve.color, curve.width, curve.dashed};
         bool open = false;
         plot_point previous{};
         bool have_previous = false;
+        plot_point last_inside{NAN, NAN};
         auto finish = [&] {
-            if (current.points.size() >= 2)
+            if (current.points.size() >= 2) {
+                last_inside = current.points.back();
                 scene_.polylines.push_back(current);
+            }
             current.points.clear();
             open = false;
         };
-        for (const auto& [x, value] : content_.curve) {
+        for (const auto& [x, value] : curve.samples) {
             if (!std::isfinite(value)) {
                 finish();
                 have_previous = false;
@@ -335,6 +355,18 @@ class panel_painter {
             have_previous = true;
         }
         finish();
+        if (curve.label.empty() || !std::isfinite(last_inside.x))
+            return;
+        // Inside the frame, beside the curve's last point there; left out
+        // where it would fall on another curve's label (curves that meet).
+        const plot_point at{last_inside.x - 3, std::clamp(last_inside.y - 3, frame_.top + tick_size,
+                                                          frame_.bottom() - 3)};
+        for (const plot_point& other : labels_)
+            if (std::fabs(other.x - at.x) < 3 * tick_size && std::fabs(other.y - at.y) < tick_size)
+                return;
+        labels_.push_back(at);
+        scene_.texts.push_back(
+            {at, curve.label, tick_size, text_align::end, false, false, curve.color});
     }
 
     void paint_labels() {
@@ -371,6 +403,7 @@ class panel_painter {
     box frame_;
     axis_scale x_;
     axis_scale y_;
+    std::vector<plot_point> labels_; // of the curves, placed so far
 };
 
 void set_ranges(panel_content& panel, const plot_model::point_cloud& cloud) {
@@ -400,14 +433,63 @@ void sample_curve(panel_content& panel, const std::function<double(double)>& cur
     const double span = half_span(panel.y_low, panel.y_high) * 2;
     const double floor_y = finite_sum(panel.y_low, -span);
     const double ceiling_y = finite_sum(panel.y_high, span);
+    panel.curves.emplace_back();
+    auto& samples = panel.curves.back().samples;
     for (int i = 0; i <= curve_segments; ++i) {
         const double t = static_cast<double>(i) / curve_segments;
         const double x = i == curve_segments ? high : low + (high / 2 - low / 2) * 2 * t;
         const double value = curve(x);
-        panel.curve.emplace_back(x, value);
+        samples.emplace_back(x, value);
         if (std::isfinite(value) && value >= floor_y && value <= ceiling_y) {
             panel.y_low = std::min(panel.y_low, value);
             panel.y_high = std::max(panel.y_high, value);
+        }
+    }
+}
+
+// Panel (c): the standardized residuals' quantiles against the normal's.
+void set_quantiles(panel_content& panel, const plot_model::quantile_sketch& sketch) {
+    const boost::math::normal_distribution<double> normal;
+    for (const auto& [probability, value] : sketch.positions()) {
+        if (!(probability > 0 && probability < 1))
+            continue;
+        panel.points.push_back({boost::math::quantile(normal, probability), value});
+    }
+    if (panel.points.empty())
+        return;
+    // The first and last stand for the extremes: drawn however many points.
+    panel.points.push_back(panel.points.front());
+    panel.points.push_back(panel.points[panel.points.size() - 2]);
+    panel.extremes = 2;
+    panel.x_low = panel.points.front().x;
+    panel.x_high = panel.points.back().x;
+    panel.y_low = panel.x_low;
+    panel.y_high = panel.x_high;
+    for (const plot_point& p : panel.points) {
+        panel.y_low = std::min(panel.y_low, p.y);
+        panel.y_high = std::max(panel.y_high, p.y);
+    }
+}
+
+// Panel (d)'s contours: the standardized residual at which Cook's distance
+// reaches a level, r = ±sqrt(level p (1 - h) / h), over the leverages shown.
+void add_cook_contours(panel_content& panel, int coefficients) {
+    if (coefficients <= 0 || !(panel.x_high > 0))
+        return;
+    const double high = std::min(panel.x_high, 1.0);
+    for (double level : cook_levels) {
+        for (double sign : {1.0, -1.0}) {
+            panel_content::curve_samples contour;
+            contour.color = contour_color;
+            contour.width = 1;
+            contour.dashed = true;
+            contour.label = tick_label(level, 0.5);
+            for (int i = 1; i <= curve_segments; ++i) {
+                const double h = high * i / curve_segments;
+                const double r = sign * std::sqrt(level * coefficients * (1 - h) / h);
+                contour.samples.emplace_back(h, r);
+            }
+            panel.curves.push_back(std::move(contour));
         }
     }
 }
@@ -617,6 +699,64 @@ void plot_model::add_points(const double* x, const double* y, const double* fitt
     }
 }
 
+void plot_model::add_influence(const double* std_residual, const double* leverage,
+                               std::size_t count) {
+    if (!std_residual || !leverage)
+        return;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!std::isfinite(std_residual[i]))
+            continue;
+        standardized_.add(std_residual[i]);
+        if (std::isfinite(leverage[i]))
+            leverage_.add(leverage[i], std_residual[i]);
+    }
+}
+
+void plot_model::quantile_sketch::add(double value) {
+    items_.emplace_back(value, 1.0);
+    ++count_;
+    if (items_.size() >= 2 * limit)
+        compact();
+}
+
+// Sorted, neighbours merged in pairs: one of each pair stands for both,
+// alternately the lower and the upper so that no side is favoured; the
+// extremes stay.
+void plot_model::quantile_sketch::compact() {
+    std::sort(items_.begin(), items_.end());
+    std::vector<std::pair<double, double>> merged;
+    merged.reserve(items_.size() / 2 + 2);
+    const std::size_t last = items_.size() - 1;
+    merged.push_back(items_.front());
+    std::size_t i = 1;
+    for (; i + 1 < last; i += 2) {
+        const auto& a = items_[i];
+        const auto& b = items_[i + 1];
+        merged.emplace_back(flip_ ? b.first : a.first, a.second + b.second);
+        flip_ = !flip_;
+    }
+    for (; i <= last; ++i)
+        merged.push_back(items_[i]);
+    items_ = std::move(merged);
+}
+
+std::vector<std::pair<double, double>> plot_model::quantile_sketch::positions() const {
+    std::vector<std::pair<double, double>> sorted = items_;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::pair<double, double>> out;
+    out.reserve(sorted.size());
+    const double n = static_cast<double>(count_);
+    const double a = count_ <= 10 ? 3.0 / 8 : 0.5; // R's ppoints
+    double before = 0;
+    for (const auto& [value, weight] : sorted) {
+        // The middle of the ranks the item stands for.
+        const double rank = before + (weight + 1) / 2;
+        out.emplace_back((rank - a) / (n + 1 - 2 * a), value);
+        before += weight;
+    }
+    return out;
+}
+
 std::string plot_model::title() const {
     const std::string model = labels_.model.empty() ? "fitted" : labels_.model;
     return labels_.formula.empty() ? model + " model" : model + " model: " + labels_.formula;
@@ -664,6 +804,26 @@ plot_scene plot_model::scene(double width, double height) const {
         residuals.y_high = std::max(residuals.y_high, 0.0);
     }
 
+    panel_content quantiles;
+    quantiles.heading = "normal Q-Q of standardized residuals";
+    quantiles.x_label = "normal quantile";
+    quantiles.y_label = "standardized residual";
+    quantiles.diagonal = true;
+    set_quantiles(quantiles, standardized_);
+
+    panel_content leverage;
+    leverage.heading = "standardized residuals against leverage";
+    leverage.x_label = "leverage";
+    leverage.y_label = "standardized residual";
+    leverage.zero_line = true;
+    set_ranges(leverage, leverage_);
+    if (!leverage_.empty()) {
+        leverage.x_low = std::min(leverage.x_low, 0.0);
+        leverage.y_low = std::min(leverage.y_low, 0.0);
+        leverage.y_high = std::max(leverage.y_high, 0.0);
+        add_cook_contours(leverage, coefficients_);
+    }
+
     const auto title = fit_text(scene.title, title_size, 9, scene.width - 2 * outer_margin);
     scene.texts.push_back({{scene.width / 2, outer_margin + title_size},
                            title.first,
@@ -673,22 +833,28 @@ plot_scene plot_model::scene(double width, double height) const {
                            true,
                            text_color});
 
-    // Side by side on a wide picture, one above the other on a tall one.
+    // Two by two; in one row on a picture far wider than tall, in one
+    // column on one far taller than wide.
     const double inner_width = std::max(1.0, scene.width - 2 * outer_margin);
     const double inner_height = std::max(1.0, scene.height - title_band - outer_margin);
-    box first{outer_margin, title_band, inner_width, inner_height};
-    box second = first;
-    if (scene.width >= scene.height) {
-        first.width = second.width = inner_width / 2;
-        second.left = first.left + first.width;
-    } else {
-        first.height = second.height = inner_height / 2;
-        second.top = first.top + first.height;
+    int columns = 2;
+    if (scene.width >= one_row_ratio * scene.height)
+        columns = 4;
+    else if (scene.height >= one_row_ratio * scene.width)
+        columns = 1;
+    const int rows = 4 / columns;
+    const double cell_width = inner_width / columns;
+    const double cell_height = inner_height / rows;
+    const std::size_t shown = data.points.size() + residuals.points.size() +
+                              quantiles.points.size() + leverage.points.size();
+    const double radius = shown <= 4 * 2000 ? 2.5 : 1.6;
+    const panel_content* panels[] = {&data, &residuals, &quantiles, &leverage};
+    for (int k = 0; k < 4; ++k) {
+        const box cell{outer_margin + (k % columns) * cell_width,
+                       title_band + static_cast<double>(k / columns) * cell_height, cell_width,
+                       cell_height};
+        panel_painter(scene, cell, *panels[k], radius).paint();
     }
-    const std::size_t shown = data.points.size() + residuals.points.size();
-    const double radius = shown <= 2 * 2000 ? 2.5 : 1.6;
-    panel_painter(scene, first, data, radius).paint();
-    panel_painter(scene, second, residuals, radius).paint();
     return scene;
 }
 

@@ -2,9 +2,13 @@
 //
 // A plot_model collects the rows of a fitted model (streamed in blocks, kept
 // within a bounded grid) and lays out, for any width x height, a scene of
-// simple primitives: two panels, (a) the data with the fitted curve (one
+// simple primitives: four panels, (a) the data with the fitted curve (one
 // predictor) or observed against fitted with the diagonal (several
-// predictors), and (b) residuals against fitted values with the zero line.
+// predictors), (b) residuals against fitted values with the zero line,
+// (c) a normal Q-Q plot of the standardized residuals with the line y = x,
+// and (d) standardized residuals against leverage with Cook's distance
+// contours at 0.5 and 1. Two by two, or in one row or column when the
+// picture is far wider than tall or far taller than wide.
 // The SVG writer and the window renderer draw the same scene.
 #pragma once
 
@@ -12,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace models {
@@ -58,6 +63,7 @@ struct scene_polyline {
     std::vector<plot_point> points;
     plot_color color;
     double width = 1;
+    bool dashed = false;
 };
 
 // The anchor lies on the text's baseline. A vertical text reads from the
@@ -121,7 +127,7 @@ enum class plot_kind {
 
 // Size of the SVG picture a program writes in batch.
 constexpr double plot_default_width = 960;
-constexpr double plot_default_height = 480;
+constexpr double plot_default_height = 720;
 
 class plot_model {
   public:
@@ -136,6 +142,12 @@ class plot_model {
     // and fitted values. A row with a value that is not finite is left out
     // of the panel that needs it. Memory stays bounded however many rows come.
     void add_points(const double* x, const double* y, const double* fitted, std::size_t count);
+
+    // One block of rows' standardized residuals and leverages (rows whose
+    // values are not finite are left out), and the number of coefficients
+    // the Cook's distance contours are drawn for.
+    void add_influence(const double* std_residual, const double* leverage, std::size_t count);
+    void set_coefficients(int p) { coefficients_ = p; }
 
     // The picture at a size in logical units (pixels for a window).
     plot_scene scene(double width, double height) const;
@@ -176,12 +188,40 @@ class plot_model {
         plot_point min_x_, max_x_, min_y_, max_y_;
     };
 
+    // Panel (b)'s points: fitted value, residual.
+    const point_cloud& residual_points() const { return residuals_; }
+
+    // A bounded summary of a sample's distribution for a Q-Q plot: every
+    // value up to a limit, then pairs of neighbours merged (their weights
+    // added), the smallest and largest value always kept exactly.
+    class quantile_sketch {
+      public:
+        void add(double value);
+        long long count() const { return count_; }
+        // (cumulative probability at the value's plotting position, value),
+        // in increasing order; positions (i - 1/2) / n, or (i - 3/8) / (n +
+        // 1/4) for ten values or fewer.
+        std::vector<std::pair<double, double>> positions() const;
+        std::size_t kept() const { return items_.size(); }
+
+        static constexpr std::size_t limit = 8192; // values kept before merging
+
+      private:
+        void compact();
+        std::vector<std::pair<double, double>> items_; // value, weight
+        long long count_ = 0;
+        bool flip_ = false;
+    };
+
   private:
     plot_labels labels_;
     plot_kind kind_;
     std::function<double(double)> curve_;
-    point_cloud data_;      // panel (a)
-    point_cloud residuals_; // panel (b): fitted, residual
+    point_cloud data_;             // panel (a)
+    point_cloud residuals_;        // panel (b): fitted, residual
+    quantile_sketch standardized_; // panel (c)
+    point_cloud leverage_;         // panel (d): leverage, standardized residual
+    int coefficients_ = 0;
     long long rows_ = 0;
     long long skipped_ = 0;
 };

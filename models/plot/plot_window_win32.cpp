@@ -20,7 +20,7 @@ namespace {
 
 constexpr char plot_class_name[] = "trelvane plot window";
 constexpr int initial_client_width = 960;
-constexpr int initial_client_height = 540;
+constexpr int initial_client_height = 720;
 constexpr int minimum_width = 320;
 constexpr int minimum_height = 240;
 
@@ -147,7 +147,8 @@ void draw_polyline(HDC dc, const scene_polyline& l) {
     if (l.points.size() < 2)
         return;
     LOGBRUSH stroke{BS_SOLID, rgb(l.color), 0};
-    gdi_object pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND,
+    gdi_object pen(ExtCreatePen(PS_GEOMETRIC | (l.dashed ? PS_DASH : PS_SOLID) | PS_ENDCAP_ROUND |
+                                    PS_JOIN_ROUND,
                                 std::max(1, px(l.width)), &stroke, 0, nullptr));
     selection pen_selected(dc, pen.get());
     std::vector<POINT> points;

@@ -1,20 +1,12 @@
-// The SVG writer and its safe file replacement.
+// The SVG writer.
 
 #include "svg_writer.h"
 
+#include "replaced_file.h"
 #include "text_encoding.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace models {
 
@@ -73,7 +65,8 @@ void write_markers(std::string& out, const scene_markers& m) {
 
 void write_polyline(std::string& out, const scene_polyline& l) {
     out += "<polyline fill=\"none\" stroke=\"" + colour(l.color) + "\" stroke-width=\"" +
-           num(l.width) + "\" stroke-linejoin=\"round\" points=\"";
+           num(l.width) + "\" stroke-linejoin=\"round\"" +
+           (l.dashed ? " stroke-dasharray=\"5 4\"" : "") + " points=\"";
     bool first = true;
     for (const plot_point& p : l.points) {
         if (!finite(p))
@@ -100,34 +93,6 @@ void write_text(std::string& out, const scene_text& t) {
     if (t.vertical)
         out += " transform=\"rotate(-90 " + x + " " + y + ")\"";
     out += ">" + xml_escape(t.text) + "</text>\n";
-}
-
-std::string system_reason(int error) {
-    const char* text = std::strerror(error);
-    return text ? text : "unknown error";
-}
-
-// Puts the finished temporary file in the target's place, replacing an
-// existing file. Empty on success, else the reason.
-std::string replace_file(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-    // rename() on Windows refuses to replace an existing file.
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return {};
-    const DWORD error = GetLastError();
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-    std::string reason(text, length);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                               reason.back() == ' ' || reason.back() == '.'))
-        reason.pop_back();
-    return reason.empty() ? "system error " + std::to_string(error) : reason;
-#else
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return {};
-    return system_reason(errno);
-#endif
 }
 
 } // namespace
@@ -201,32 +166,12 @@ svg_write_result write_svg_file(const std::string& path, const plot_scene& scene
         result.error = "no file name for the plot";
         return result;
     }
-    const auto fail = [&](const std::string& reason) {
-        result.error = "cannot write " + path + ": " + reason;
-        return result;
-    };
-    const std::string document = svg_document(scene);
-    const std::string temporary = path + ".partial";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file)
-        return fail(system_reason(errno));
-    int error = 0;
-    errno = 0;
-    if (std::fwrite(document.data(), 1, document.size(), file) != document.size() ||
-        std::fflush(file) != 0)
-        error = errno ? errno : EIO;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno ? errno : EIO;
-    if (error != 0) {
-        std::remove(temporary.c_str());
-        return fail(system_reason(error));
+    replaced_file file;
+    if (file.open(path)) {
+        file.write(svg_document(scene));
+        result.ok = file.finish();
     }
-    const std::string reason = replace_file(temporary, path);
-    if (!reason.empty()) {
-        std::remove(temporary.c_str());
-        return fail(reason);
-    }
-    result.ok = true;
+    result.error = file.error();
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include "best_program.h"
 #include "linear_program.h"
 #include "nonlinear_program.h"
+#include "save_file.h"
 #include "svg_writer.h"
 
 namespace models {
@@ -29,6 +30,31 @@ batch_output failed(const program_info& program, int status, const std::string& 
 }
 
 } // namespace
+
+int take_further(model_run& run, const options& o, model_data& data, std::string& reason) {
+    if ((!o.save.empty() || !o.predict.empty()) && !run.fitted) {
+        reason = "this model cannot save fitted values or predict";
+        return exit_usage;
+    }
+    if (!o.save.empty()) {
+        const written_file saved = save_fitted_values(*run.fitted, data, o.save);
+        if (!saved.ok) {
+            reason = saved.error;
+            return saved.status;
+        }
+        note_saved(run.report, saved);
+    }
+    if (!o.predict.empty()) {
+        const written_file predicted =
+            write_predictions(*run.fitted, data.header.names, o.predict, o.predictions, o.level);
+        if (!predicted.ok) {
+            reason = predicted.error;
+            return predicted.status;
+        }
+        note_predicted(run.report, predicted);
+    }
+    return exit_reported;
+}
 
 model_run run_model(const program_info& program, const options& o, model_data& data) {
     switch (program.kind) {
@@ -69,9 +95,13 @@ batch_output run_batch(const program_info& program, const std::vector<std::strin
         return failed(program, data.status, data.reason);
     data.progress = progress;
     data.work_progress = work;
-    const model_run run = run_model(program, o, data);
+    model_run run = run_model(program, o, data);
     if (run.status != exit_reported)
         return failed(program, run.status, run.reason);
+    std::string further;
+    const int further_status = take_further(run, o, data, further);
+    if (further_status != exit_reported)
+        return failed(program, further_status, further);
     if (!o.plot.empty()) {
         const auto plot = plot_of(run, data);
         if (!plot)

@@ -20,6 +20,11 @@ struct batch_output {
 // Runs a model of the program's kind on the data as the options say.
 model_run run_model(const program_info& program, const options& o, model_data& data);
 
+// What the options ask of a finished run beyond its report: --save and
+// --predict files written, each named in the report. exit_reported, or the
+// exit status with reason set (nothing is left of a file that failed).
+int take_further(model_run& run, const options& o, model_data& data, std::string& reason);
+
 // Told of long work other than reading: what, and the share done.
 using work_sink = std::function<void(const char* what, double fraction)>;
 

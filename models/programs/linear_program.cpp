@@ -1,5 +1,6 @@
 #include "linear_program.h"
 
+#include "diagnostics_report.h"
 #include "pipeline.h"
 
 #include <cmath>
@@ -99,26 +100,33 @@ fit_report linear_report(const program_info& program, const design& d, const mod
 
 std::function<double(const double*)> linear_predictor(const design& d,
                                                       const least_squares_fit& fit) {
-    std::vector<double> b = fit.coefficients;
-    for (double& v : b)
-        if (std::isnan(v))
-            v = 0; // an aliased term takes no part
-    return [d, b](const double* row) {
-        double value = 0;
-        std::size_t j = 0;
-        if (d.intercept)
-            value += b[j++];
-        if (d.degree > 0) {
-            // Horner's rule over the powers of x.
-            double poly = 0;
-            for (int k = d.degree; k >= 1; --k)
-                poly = poly * row[1] + b[j + k - 1];
-            return value + poly * row[1];
-        }
-        for (int c = 1; c <= d.predictors; ++c)
-            value += b[j++] * row[c];
+    // In the basis the fit used: powers of x less its shift, not of x itself.
+    const std::shared_ptr<const fitted_model> model = linear_fitted_model(d, fit, {});
+    return [model](const double* row) {
+        double value = NAN;
+        model->evaluate(row, value, nullptr);
         return value;
     };
+}
+
+bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
+                            const options& o, model_data& data) {
+    const std::shared_ptr<const fitted_model> fitted = run.fitted;
+    linear_diagnostics diagnostics;
+    const bool read = diagnose_linear(
+        d, fit, pipelined(rows_of(data), data.columns.size()),
+        [&](const double* row, double* gradient) {
+            double value = NAN;
+            fitted->evaluate(row, value, gradient);
+            return row[0] - value;
+        },
+        fitted->triangle, diagnostics);
+    if (!read || !data.counts.ok) {
+        reading_failed(data);
+        return false;
+    }
+    note_diagnostics(run.report, diagnostics, term_names(d, data), !o.weights.empty());
+    return true;
 }
 
 model_run run_linear(const program_info& program, const options& o, model_data& data) {
@@ -146,6 +154,9 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
     }
     run.report = linear_report(program, d, data, fit);
     run.predict = linear_predictor(d, fit);
+    run.fitted = linear_fitted_model(d, fit, data.columns);
+    if (!add_linear_diagnostics(run, d, fit, o, data))
+        return refused_run(data.status, data.reason);
     return run;
 }
 

@@ -30,4 +30,10 @@ fit_report linear_report(const program_info& program, const design& d, const mod
 std::function<double(const double*)> linear_predictor(const design& d,
                                                       const least_squares_fit& fit);
 
+// The diagnostics of a linear run's fit into its report (one more pass over
+// the rows). False with data.status and
+// reason set when the rows could not be read again.
+bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
+                            const options& o, model_data& data);
+
 } // namespace models

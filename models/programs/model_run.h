@@ -2,10 +2,12 @@
 // the fitted model for the plot.
 #pragma once
 
+#include "fitted_model.h"
 #include "program_options.h"
 #include "report.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace models {
@@ -17,6 +19,11 @@ struct model_run {
     // The fitted value at a row [y, x1..xk] of the chosen columns; empty
     // when nothing was fitted.
     std::function<double(const double* row)> predict;
+    // The observed side at such a row: the response as the model's left
+    // side transforms it (log(y) for "log(y) ~ ..."); empty: the row's y.
+    std::function<double(const double* row)> observed;
+    // The fitted model taken further: saved values, influence, predictions.
+    std::shared_ptr<const fitted_model> fitted;
 };
 
 // A run that ends with a status and its reason.

@@ -242,6 +242,22 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
         const std::vector<double> value = evaluate_model(f, one, estimates);
         return value.empty() ? NAN : value[0];
     };
+    run.observed = [f, names, chosen](const double* row) {
+        std::vector<Eigen::ArrayXd> one(names);
+        for (std::size_t c = 0; c < chosen.size(); ++c)
+            one[chosen[c]] = Eigen::ArrayXd::Constant(1, row[c]);
+        Eigen::ArrayXd value;
+        f.response.evaluate(one, 1, Eigen::VectorXd(), value);
+        return value.size() == 1 ? value[0] : NAN;
+    };
+    // The leading columns only the response reads: a new case needs none.
+    const std::vector<int> model_columns = f.model.columns_used();
+    std::size_t response_only = 0;
+    while (response_only < used.size() && std::find(model_columns.begin(), model_columns.end(),
+                                                    used[response_only]) == model_columns.end())
+        ++response_only;
+    run.fitted = nonlinear_fitted_model(f, fit.estimates, data.columns, data.columns, response_only,
+                                        fit.rss, fit.df, columns);
     return run;
 }
 
@@ -313,6 +329,8 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
         const std::vector<double> value = evaluate_family(chosen, {row[1]});
         return value.empty() ? NAN : value[0];
     };
+    run.fitted = nonlinear_fitted_model(best.model, best.fit.estimates, data.columns, {0, 1}, 1,
+                                        best.fit.rss, best.fit.df, {y, x});
     return run;
 }
 

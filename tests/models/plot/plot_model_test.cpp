@@ -22,11 +22,16 @@ bool inside(const plot_point& p, const scene_rect& r) {
            p.y >= r.corner.y - slack && p.y <= r.corner.y + r.height + slack;
 }
 
-// Every coordinate finite; points and curves inside their panel's frame
-// (rects[0] for panel a, rects[1] for panel b).
+bool in_a_frame(const plot_point& p, const plot_scene& s) {
+    return std::any_of(s.rects.begin(), s.rects.end(),
+                       [&](const scene_rect& r) { return inside(p, r); });
+}
+
+// Every coordinate finite; points and curves inside a panel's frame (the
+// fitted curve in panel a's, rects[0]).
 void expect_sound(const plot_scene& s) {
     auto finite = [](plot_point p) { return std::isfinite(p.x) && std::isfinite(p.y); };
-    ASSERT_EQ(s.rects.size(), 2u);
+    ASSERT_EQ(s.rects.size(), 4u);
     for (const auto& r : s.rects)
         EXPECT_TRUE(finite(r.corner) && r.width > 0 && r.height > 0 && std::isfinite(r.width));
     for (const auto& l : s.lines)
@@ -35,10 +40,10 @@ void expect_sound(const plot_scene& s) {
         EXPECT_TRUE(finite(t.anchor) && t.size > 0) << t.text;
     for (std::size_t i = 0; i < s.markers.size(); ++i)
         for (const auto& p : s.markers[i].centres)
-            EXPECT_TRUE(finite(p) && (inside(p, s.rects[0]) || inside(p, s.rects[1])));
+            EXPECT_TRUE(finite(p) && in_a_frame(p, s));
     for (const auto& l : s.polylines)
         for (const auto& p : l.points)
-            EXPECT_TRUE(finite(p) && inside(p, s.rects[0]));
+            EXPECT_TRUE(finite(p) && (l.dashed ? in_a_frame(p, s) : inside(p, s.rects[0])));
 }
 
 bool has_text(const plot_scene& s, const std::string& text) {
@@ -129,8 +134,22 @@ TEST(PlotScene, SmallFitHasPointsCurveAxesAndLabels) {
         for (const char* text : {"linear model: y ~ x", "y against x", "x", "y", "fitted",
                                  "residual", "residuals against fitted"})
             EXPECT_TRUE(has_text(s, text)) << text;
-        const bool side_by_side = s.rects[1].corner.y < s.rects[0].corner.y + s.rects[0].height;
-        EXPECT_EQ(side_by_side, w >= h);
+    }
+    // Two by two, or one row or column when far wider or taller: each
+    // panel's frame begins right of or below the one before it.
+    struct layout {
+        double width, height;
+        int columns;
+    };
+    for (const layout& l : {layout{960, 720, 2}, layout{960, 480, 2}, layout{1600, 400, 4},
+                            layout{300, 900, 1}, layout{500, 500, 2}}) {
+        const plot_scene s = model.scene(l.width, l.height);
+        int in_first_row = 1;
+        for (std::size_t k = 1; k < 4; ++k)
+            in_first_row += s.rects[k].corner.y < s.rects[0].corner.y + s.rects[0].height;
+        EXPECT_EQ(in_first_row, l.columns) << l.width << " x " << l.height;
+        for (const auto& r : s.rects)
+            EXPECT_GE(std::min(r.width, r.height), l.columns == 2 ? 150 : 80);
     }
     EXPECT_EQ(model.window_title(), "trelvane plot: linear model");
 }
@@ -179,11 +198,75 @@ TEST(PlotScene, DegenerateDataGivesFiniteGeometry) {
         SCOPED_TRACE(r.name);
         plot_model model({"non-linear", "y ~ f(x)", "y", "x"}, plot_kind::data_and_curve);
         model.add_points(r.x.data(), r.y.data(), r.fitted.data(), r.x.size());
+        // The same values as standardized residuals and leverages.
+        model.add_influence(r.y.data(), r.x.data(), r.x.size());
+        model.set_coefficients(2);
         if (r.curve)
             model.set_curve(r.curve);
         for (const auto& [w, h] : {std::pair{960.0, 480.0}, {30.0, 20.0}, {nan, 0.0}})
             expect_sound(model.scene(w, h));
     }
+}
+
+// Normal quantiles as standardized residuals lie on the Q-Q panel's
+// diagonal; the leverage panel has Cook's contours at 0.5 and 1 (above and
+// below zero), labelled.
+TEST(PlotScene, InfluencePanelsShowQuantilesAndCooksContours) {
+    plot_model model({"linear", "y ~ x", "y", "x"}, plot_kind::data_and_curve);
+    constexpr int n = 50;
+    std::vector<double> x(n), y(n), std(n), h(n);
+    for (int i = 0; i < n; ++i) {
+        x[i] = y[i] = i;
+        h[i] = 0.02 + 0.3 * i / n;
+    }
+    // qnorm((i + 0.5) / 50), i = 0..49, from a table of its own: symmetric.
+    const double upper[] = {0.02506891, 0.07526986, 0.12566135, 0.17637416, 0.22754498,
+                            0.27931903, 0.33185335, 0.38532047, 0.43991317, 0.49585035,
+                            0.55338472, 0.61281299, 0.67448975, 0.73884685, 0.80642125,
+                            0.8778963,  0.95416525, 1.03643339, 1.12639113, 1.22652812,
+                            1.34075503, 1.47579103, 1.64485363, 1.88079361, 2.32634787};
+    for (int i = 0; i < 25; ++i) {
+        std[25 + i] = upper[i];
+        std[24 - i] = -upper[i];
+    }
+    model.add_points(x.data(), y.data(), y.data(), n);
+    model.add_influence(std.data(), h.data(), n);
+    model.set_coefficients(3);
+    const plot_scene s = model.scene(960, 720);
+    expect_sound(s);
+    ASSERT_EQ(s.markers.size(), 4u);
+    // On the diagonal: the same distance from the frame's bottom left corner
+    // along both axes once scaled, so check the order and the symmetry.
+    const auto& q = s.markers[2].centres;
+    ASSERT_GE(q.size(), static_cast<std::size_t>(n));
+    const scene_rect& frame = s.rects[2];
+    for (int i = 0; i < n; ++i) {
+        const double fx = (q[i].x - frame.corner.x) / frame.width;
+        const double fy = (frame.corner.y + frame.height - q[i].y) / frame.height;
+        const double mx = (q[n - 1 - i].x - frame.corner.x) / frame.width;
+        EXPECT_NEAR(fx + mx, 1.0, 0.05) << i; // symmetric about the middle
+        EXPECT_GT(fy, 0);
+    }
+    const auto dashed = std::count_if(s.polylines.begin(), s.polylines.end(),
+                                      [](const scene_polyline& l) { return l.dashed; });
+    EXPECT_GE(dashed, 2); // the contours that reach the frame
+    for (const char* text : {"normal Q-Q of standardized residuals",
+                             "standardized residuals against leverage", "leverage", "0.5", "1"})
+        EXPECT_TRUE(has_text(s, text)) << text;
+}
+
+TEST(QuantileSketch, BoundedWithTheExtremesAndTheMedianKept) {
+    plot_model::quantile_sketch sketch;
+    constexpr int n = 1000000;
+    for (int i = 0; i < n; ++i)
+        sketch.add(static_cast<double>((i * 7919LL) % n)); // 0..n-1 in a scrambled order
+    EXPECT_EQ(sketch.count(), n);
+    EXPECT_LE(sketch.kept(), 2 * plot_model::quantile_sketch::limit);
+    const auto positions = sketch.positions();
+    EXPECT_EQ(positions.front().second, 0);
+    EXPECT_EQ(positions.back().second, n - 1);
+    for (const auto& [p, value] : positions)
+        EXPECT_NEAR(p, value / n, 0.002);
 }
 
 TEST(PointCloud, ThinsToTheGridAndKeepsTheExtremes) {

@@ -44,17 +44,34 @@ plot_model sample(const char* kind) {
         return curve ? 12 * (1 - std::exp(-0.35 * x)) : 0.9 * x - 95;
     };
     const int rows = many ? 1000000 : 60;
-    std::vector<double> x, y, fitted;
+    const auto x_of = [&](int i) {
+        return curve ? i * 0.25 : 150 + (many ? (i % 9973) * 0.005 : i * 0.8);
+    };
+    // The leverages of a straight line through these x: 1/n + (x - mean)^2 / Sxx.
+    double mean = 0, sxx = 0;
+    for (int i = 0; i < rows; ++i)
+        mean += x_of(i) / rows;
+    for (int i = 0; i < rows; ++i)
+        sxx += (x_of(i) - mean) * (x_of(i) - mean);
+    const double noise = (curve ? 1.2 : 6) / std::sqrt(12.0);
+    std::vector<double> x, y, fitted, standardized, leverage;
+    const auto flush = [&] {
+        model.add_points(x.data(), y.data(), fitted.data(), x.size());
+        model.add_influence(standardized.data(), leverage.data(), x.size());
+        x.clear(), y.clear(), fitted.clear(), standardized.clear(), leverage.clear();
+    };
     for (int i = 0; i < rows; ++i) {
-        x.push_back(curve ? i * 0.25 : 150 + (many ? (i % 9973) * 0.005 : i * 0.8));
+        x.push_back(x_of(i));
         fitted.push_back(f(x.back()) + (several ? wiggle(i + 7) * 4 : 0));
         y.push_back(fitted.back() + wiggle(i) * (curve ? 1.2 : 6));
-        if (x.size() == 10000) { // streamed in blocks
-            model.add_points(x.data(), y.data(), fitted.data(), x.size());
-            x.clear(), y.clear(), fitted.clear();
-        }
+        leverage.push_back(1.0 / rows + (x.back() - mean) * (x.back() - mean) / sxx);
+        standardized.push_back((y.back() - fitted.back()) /
+                               (noise * std::sqrt(1 - leverage.back())));
+        if (x.size() == 10000) // streamed in blocks
+            flush();
     }
-    model.add_points(x.data(), y.data(), fitted.data(), x.size());
+    flush();
+    model.set_coefficients(2);
     if (!several)
         model.set_curve(f);
     return model;

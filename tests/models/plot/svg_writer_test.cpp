@@ -158,7 +158,7 @@ TEST(SvgDocument, IsWellFormedAndRenders) {
         SCOPED_TRACE(name);
         const std::string doc = svg_document(scene);
         EXPECT_EQ(xml_problem(doc), "");
-        EXPECT_NE(doc.find("viewBox=\"0 0 960 480\""), std::string::npos);
+        EXPECT_NE(doc.find("viewBox=\"0 0 960 720\""), std::string::npos);
         EXPECT_EQ(doc.find("nan"), std::string::npos);
         const std::string svg = out_dir + "/" + name + ".svg";
         ASSERT_TRUE(write_svg_file(svg, scene).ok);

@@ -108,8 +108,25 @@ PY
     fail "$name $file $options --json: $report"
   fi
 
+  # --save and --predict (the data as the new cases), over files left by
+  # the program before (replaced): a line per data row in each.
+  status=0
+  run "$exe" "C:\\data\\$file" "${opts[@]}" --save 'C:\data\saved.csv' \
+    --predict "C:\\data\\$file" --predictions 'C:\data\predicted.csv' || status=$?
+  lines=$(grep -c . "$DRIVE_C/data/$file")
+  saved=$(grep -c . "$DRIVE_C/data/saved.csv" 2>/dev/null)
+  predicted=$(grep -c . "$DRIVE_C/data/predicted.csv" 2>/dev/null)
+  if [ "$status" -eq 0 ] && [ "$saved" = "$lines" ] && [ "$predicted" = "$lines" ] &&
+    ! ls "$DRIVE_C/data/"*.partial >/dev/null 2>&1; then
+    ok "$name --save and --predict: $saved and $predicted lines"
+  else
+    fail "$name --save/--predict: status $status, $saved and $predicted lines for $lines: $(cat "$err")"
+  fi
+
   [ "$plotted" = 0 ] || continue
   plotted=1
+  expect_failure "$name --save into a missing folder" 1 "$exe" "C:\\data\\$file" "${opts[@]}" \
+    --save 'C:\missing\saved.csv'
   status=0
   png=$build/artifacts/models-$name-plot.png
   rm -f "$png"

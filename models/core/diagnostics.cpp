@@ -1,0 +1,155 @@
+#include "diagnostics.h"
+
+#include "statistics.h"
+
+#include <Eigen/Dense>
+
+#include <cmath>
+
+namespace models {
+
+namespace {
+
+// The map from the shifted design's columns to the data's own: a raw
+// column is its shifted one plus its shift times the intercept's ones; a
+// raw power x^k = (t + c)^k expands by the binomial theorem.
+Eigen::MatrixXd raw_columns_map(const design& d, const std::vector<double>& shifts) {
+    const int terms = d.terms();
+    Eigen::MatrixXd map = Eigen::MatrixXd::Identity(terms, terms);
+    if (!d.intercept || shifts.empty())
+        return map;
+    if (d.degree == 0) {
+        for (int j = 1; j < terms; ++j)
+            map(0, j) = shifts[static_cast<std::size_t>(j)];
+        return map;
+    }
+    const double c = shifts[1];
+    for (int k = 0; k < terms; ++k) {
+        double binomial = 1, power = 1;
+        for (int j = k; j >= 0; --j) {
+            map(j, k) = binomial * power;
+            binomial = binomial * j / (k - j + 1);
+            power *= c;
+        }
+    }
+    return map;
+}
+
+// The scaled condition number of the raw model matrix over the kept terms.
+double scaled_condition(const design& d, const least_squares_fit& fit,
+                        const std::vector<int>& kept) {
+    const int terms = d.terms();
+    const Eigen::MatrixXd raw =
+        fit.triangle.topLeftCorner(terms, terms).triangularView<Eigen::Upper>() *
+        raw_columns_map(d, fit.shifts);
+    Eigen::MatrixXd chosen(terms, static_cast<Eigen::Index>(kept.size()));
+    for (std::size_t a = 0; a < kept.size(); ++a) {
+        const Eigen::VectorXd column = raw.col(kept[a]);
+        const double length = column.norm();
+        if (!(length > 0))
+            return NAN;
+        chosen.col(static_cast<Eigen::Index>(a)) = column / length;
+    }
+    const Eigen::JacobiSVD<Eigen::MatrixXd> svd(chosen);
+    const Eigen::VectorXd values = svd.singularValues();
+    return values.size() > 0 && values(values.size() - 1) > 0
+               ? values(0) / values(values.size() - 1)
+               : INFINITY;
+}
+
+// Variance inflation factors from the triangle of the centred predictors
+// (rows and columns 1.. of the shifted triangle with the intercept first).
+std::vector<double> inflation_factors(const design& d, const least_squares_fit& fit,
+                                      const std::vector<int>& kept) {
+    const int terms = d.terms();
+    std::vector<double> vif(static_cast<std::size_t>(terms), NAN);
+    if (!d.intercept || kept.size() < 3 || kept[0] != 0)
+        return vif;
+    std::vector<int> slopes(kept.begin() + 1, kept.end());
+    Eigen::MatrixXd centred(terms - 1, static_cast<Eigen::Index>(slopes.size()));
+    for (std::size_t a = 0; a < slopes.size(); ++a)
+        centred.col(static_cast<Eigen::Index>(a)) = fit.triangle.block(1, slopes[a], terms - 1, 1);
+    const Eigen::Index k = centred.cols();
+    Eigen::HouseholderQR<Eigen::MatrixXd> qr(centred);
+    const Eigen::MatrixXd r = qr.matrixQR().topRows(k).triangularView<Eigen::Upper>();
+    const Eigen::MatrixXd inverse =
+        r.triangularView<Eigen::Upper>().solve(Eigen::MatrixXd::Identity(k, k));
+    for (Eigen::Index a = 0; a < k; ++a)
+        vif[static_cast<std::size_t>(slopes[static_cast<std::size_t>(a)])] =
+            inverse.row(a).squaredNorm() * r.col(a).squaredNorm();
+    return vif;
+}
+
+} // namespace
+
+bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
+                     const row_residual& residual, const Eigen::MatrixXd& triangle,
+                     linear_diagnostics& out) {
+    std::vector<int> kept;
+    for (int j = 0; j < d.terms(); ++j)
+        if (!fit.aliased[static_cast<std::size_t>(j)])
+            kept.push_back(j);
+    out.condition_number = scaled_condition(d, fit, kept);
+    out.vif = inflation_factors(d, fit, kept);
+
+    // One pass gives the residuals' power sums, Durbin-Watson, and X'e^2 for
+    // the auxiliary regression of the squared residuals on the model's own
+    // terms: with R'R = X'X, its explained sum of squares about the mean is
+    // |R^-T X'e^2|^2 less the intercept's share, the first component.
+    const std::size_t width = static_cast<std::size_t>(d.predictors) + 1;
+    const Eigen::Index k = triangle.rows();
+    long double sum = 0, squares = 0, cubes = 0, fourths = 0, differences = 0;
+    Eigen::VectorXd gradient(k), cross = Eigen::VectorXd::Zero(k);
+    double previous = NAN;
+    long long count = 0;
+    const bool read = source([&](const double* values, std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double e = residual(values + i * width, gradient.data());
+            const long double e2 = static_cast<long double>(e) * e;
+            sum += e;
+            squares += e2;
+            cubes += e2 * e;
+            fourths += e2 * e2;
+            if (count > 0)
+                differences += static_cast<long double>(e - previous) * (e - previous);
+            previous = e;
+            ++count;
+            cross += static_cast<double>(e2) * gradient;
+        }
+        return true;
+    });
+    if (!read || count != fit.n)
+        return false;
+    const double n = static_cast<double>(count);
+    out.durbin_watson = squares > 0 ? static_cast<double>(differences / squares) : NAN;
+    const long double aux_total = fourths - squares * squares / count;
+    if (d.intercept && k > 1 && aux_total > 0 && !fit.aliased[0]) {
+        triangle.transpose().triangularView<Eigen::Lower>().solveInPlace(cross);
+        const double explained = cross.tail(k - 1).squaredNorm();
+        out.bp_df = static_cast<double>(k - 1);
+        out.bp_statistic = n * explained / static_cast<double>(aux_total);
+        out.bp_p = chi_squared_upper_tail(out.bp_statistic, out.bp_df);
+    } else {
+        out.bp_statistic = out.bp_df = out.bp_p = NAN;
+    }
+
+    // Central moments from the power sums, in extended precision: the
+    // residuals' mean is near zero beside their spread.
+    const long double mean = sum / count, s2 = squares / count, s3 = cubes / count,
+                      s4 = fourths / count;
+    const long double m2 = s2 - mean * mean;
+    const long double m3 = s3 - 3 * mean * s2 + 2 * mean * mean * mean;
+    const long double m4 =
+        s4 - 4 * mean * s3 + 6 * mean * mean * s2 - 3 * mean * mean * mean * mean;
+    if (m2 > 0) {
+        const double skew = static_cast<double>(m3 / std::pow(m2, 1.5L));
+        const double excess = static_cast<double>(m4 / (m2 * m2)) - 3;
+        out.jb_statistic = n / 6 * (skew * skew + excess * excess / 4);
+        out.jb_p = chi_squared_upper_tail(out.jb_statistic, 2);
+    } else {
+        out.jb_statistic = out.jb_p = NAN;
+    }
+    return true;
+}
+
+} // namespace models

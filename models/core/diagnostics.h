@@ -1,0 +1,43 @@
+// The standard diagnostics of a linear least-squares fit, as analysts read
+// them beside the coefficient table:
+//   Durbin-Watson      sum (e_i - e_{i-1})^2 / sum e_i^2, rows in file order
+//   Breusch-Pagan      studentized (Koenker): n R^2 of e^2 regressed on the
+//                      model's own terms (from the fit's triangle and X'e^2),
+//                      chi-squared with the slopes' df
+//   Jarque-Bera        n/6 (S^2 + (K - 3)^2 / 4) from the residuals' central
+//                      moments (divisor n), chi-squared with 2 df
+//   condition number   of the model matrix with its columns scaled to unit
+//                      length (intercept column and raw predictors or powers,
+//                      not centred), the ratio of its extreme singular values
+//   VIF                per term but the intercept, 1 / (1 - R^2) of the term
+//                      on the others, from the centred design's triangle
+// Each value that does not apply is NaN.
+#pragma once
+
+#include "least_squares.h"
+
+#include <functional>
+#include <vector>
+
+namespace models {
+
+struct linear_diagnostics {
+    double durbin_watson = 0;
+    double bp_statistic = 0, bp_df = 0, bp_p = 0;
+    double jb_statistic = 0, jb_p = 0;
+    double condition_number = 0;
+    std::vector<double> vif; // per term of the design (NaN: intercept, aliased, no intercept)
+};
+
+// The residual (observed less fitted) of a row [y, x1..xk], and into
+// gradient the row's design values over the fitted (not aliased) terms.
+using row_residual = std::function<double(const double* row, double* gradient)>;
+
+// The diagnostics of the fit of d to the rows the source sends (read once
+// more). triangle: R over the fitted terms, R'R = X'X, in the basis of the
+// gradients. False when the rows could not be read again.
+bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
+                     const row_residual& residual, const Eigen::MatrixXd& triangle,
+                     linear_diagnostics& out);
+
+} // namespace models
