@@ -129,6 +129,22 @@ bool add_linear_diagnostics(model_run& run, const design& d, const least_squares
     return true;
 }
 
+namespace {
+
+// The coefficients' intervals at the level asked for (the report is made
+// at 0.95).
+void at_level(fit_report& report, double level) {
+    report.level = level;
+    const double q = t_interval_quantile(level, static_cast<double>(report.df));
+    for (coefficient& c : report.estimates)
+        if (std::isfinite(c.ci_low) && std::isfinite(q) && c.ci_low != c.ci_high) {
+            c.ci_low = c.estimate - q * c.std_error;
+            c.ci_high = c.estimate + q * c.std_error;
+        }
+}
+
+} // namespace
+
 model_run run_linear(const program_info& program, const options& o, model_data& data) {
     model_run run;
     const design d = linear_design(program, o, data);
@@ -153,6 +169,7 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
         return run;
     }
     run.report = linear_report(program, d, data, fit);
+    at_level(run.report, o.level);
     run.predict = linear_predictor(d, fit);
     run.fitted = linear_fitted_model(d, fit, data.columns);
     if (!add_linear_diagnostics(run, d, fit, o, data))

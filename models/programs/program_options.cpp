@@ -117,7 +117,7 @@ constexpr option_rule option_table[] = {
      [](const program_info&, options& o, const std::string& v) {
          return take_degree(o.max_degree, "--max-degree", v);
      }},
-    {"--formula", linear_bit | nonlinear_bit | best_linear_bit, false, "TEXT", "",
+    {"--formula", nonlinear_bit, false, "TEXT", "",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
              return std::string("--formula needs a formula");
@@ -133,12 +133,12 @@ constexpr option_rule option_table[] = {
      [](const program_info& p, options& o, const std::string& v) {
          const std::optional<criterion_id> named = criterion_named(v, criterion_set_of(p.kind));
          if (!named)
-             return "--criterion takes " + criteria_list(criterion_set_of(p.kind)) + ", not \"" + v +
-                    "\"";
+             return "--criterion takes " + criteria_list(criterion_set_of(p.kind)) + ", not \"" +
+                    v + "\"";
          o.criterion = criterion_label(*named);
          return std::string();
      }},
-    {"--weights", every_kind & ~best_curve_bit, false, "COL",
+    {"--weights", nonlinear_bit | best_nonlinear_bit, false, "COL",
      "a column of case weights (weighted least squares)",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
@@ -155,25 +155,6 @@ constexpr option_rule option_table[] = {
          o.level = level;
          return std::string();
      }},
-    {"--anova", linear_bit | curve_bit | best_linear_bit, true, "",
-     "the sequential analysis of variance",
-     [](const program_info&, options& o, const std::string&) {
-         o.anova = true;
-         return std::string();
-     }},
-    {"--se", linear_bit | curve_bit | best_linear_bit, false, "TYPE",
-     "standard errors: classical (default), or robust hc0, hc1, hc2, hc3",
-     [](const program_info&, options& o, const std::string& v) {
-         const std::string type = lower(v);
-         if (type == "classical") {
-             o.se.clear();
-             return std::string();
-         }
-         if (type != "hc0" && type != "hc1" && type != "hc2" && type != "hc3")
-             return "--se takes hc0, hc1, hc2, hc3 or classical, not \"" + v + "\"";
-         o.se = type;
-         return std::string();
-     }},
     {"--save", every_kind, false, "FILE.csv",
      "save the fitted values, residuals and influence of every row",
      [](const program_info&, options& o, const std::string& v) {
@@ -188,7 +169,7 @@ constexpr option_rule option_table[] = {
      [](const program_info&, options& o, const std::string& v) {
          return take_file_name(o.predictions, "--predictions", v);
      }},
-    {"--threads", every_kind, false, "N", "threads for long work (default: every core)",
+    {"--threads", best_linear_bit, false, "N", "threads for long work (default: every core)",
      [](const program_info&, options& o, const std::string& v) {
          o.threads = whole_number(v, 1, 256);
          if (o.threads < 0)
