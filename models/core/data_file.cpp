@@ -381,8 +381,9 @@ enum class row_status { used, missing, blank, need_more, failed };
 
 class row_scanner {
   public:
-    row_scanner(const data_header& header, const std::vector<std::size_t>& columns)
-        : header_(header), delimiter_(header.delimiter),
+    row_scanner(const data_header& header, const std::vector<std::size_t>& columns,
+                const scan_hooks* hooks = nullptr)
+        : header_(header), hooks_(hooks), delimiter_(header.delimiter),
           point_char_(header.decimal_comma ? ',' : '.'),
           primary_(fast_float::chars_format::general, header.decimal_comma ? ',' : '.'),
           point_(fast_float::chars_format::general, '.') {
@@ -416,7 +417,15 @@ class row_scanner {
         std::size_t field = 0;
         for (;; ++field) {
             const int slot = field < slot_count ? slots_[field] : -1;
-            if (slot >= 0) {
+            if (slot >= 0 && hooks_ && hooks_->coded.size() > std::size_t(slot) &&
+                hooks_->coded[slot]) {
+                if (low)
+                    low[slot] = 0;
+                const row_status status =
+                    slow_field(q, end, field, out[slot], missing, newlines, slot);
+                if (status != row_status::used)
+                    return status;
+            } else if (slot >= 0) {
                 double value;
                 const auto parsed = fast_float::from_chars_advanced(q, end, value, primary_);
                 const char* after = parsed.ptr;
@@ -432,7 +441,7 @@ class row_scanner {
                     if (low)
                         low[slot] = 0; // quoted or unusual numbers: their double
                     const row_status status =
-                        slow_field(q, end, field, out[slot], missing, newlines);
+                        slow_field(q, end, field, out[slot], missing, newlines, slot);
                     if (status != row_status::used)
                         return status;
                 }
@@ -518,7 +527,7 @@ class row_scanner {
     // A used field the quick path did not take: quoted, spaced, missing,
     // with a '+' or a decimal point, or bad.
     row_status slow_field(const char*& q, const char* end, std::size_t field, double& value,
-                          bool& missing, long long& newlines) {
+                          bool& missing, long long& newlines, int slot) {
         const field_end result = read_field(q, end, delimiter_, text_, newlines);
         if (result != field_end::ok)
             return field_problem(result, field);
@@ -531,13 +540,22 @@ class row_scanner {
             error = at(field) + nul_message;
             return row_status::failed;
         }
+        const bool coded =
+            hooks_ && hooks_->coded.size() > std::size_t(slot) && hooks_->coded[slot];
+        if (coded && hooks_->code(std::size_t(slot), text_, value))
+            return row_status::used;
         const char* first = text_.data();
         const char* last = first + text_.size();
         // A leading '+' is accepted, but only before a digit or a point.
         if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+')
             ++first;
-        if (!parse_whole(first, last, primary_, value) &&
-            !(header_.decimal_comma && parse_whole(first, last, point_, value))) {
+        if (!coded && !parse_whole(first, last, primary_, value) &&
+            !(header_.decimal_comma && parse_whole(first, last, point_, value)) &&
+            !(hooks_ && hooks_->code && hooks_->code(std::size_t(slot), text_, value))) {
+            error = at(field) + shown(text_) + " is not a number";
+            return row_status::failed;
+        }
+        if (coded) {
             error = at(field) + shown(text_) + " is not a number";
             return row_status::failed;
         }
@@ -555,6 +573,7 @@ class row_scanner {
     }
 
     const data_header& header_;
+    const scan_hooks* hooks_;
     char delimiter_;
     char point_char_;
     fast_float::parse_options primary_;
@@ -615,7 +634,7 @@ data_header read_header(byte_source& source) {
 
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
-                      const progress_sink& progress, bool rounding) {
+                      const progress_sink& progress, bool rounding, const scan_hooks* hooks) {
     scan_counts counts;
     counts.error = check_columns(header, columns);
     if (!counts.error.empty())
@@ -633,7 +652,10 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
         return counts;
     }
 
-    row_scanner scanner(header, columns);
+    row_scanner scanner(header, columns, hooks);
+    std::vector<long long>* lines = hooks ? hooks->lines : nullptr;
+    if (lines)
+        lines->assign(scan_block_rows, 0);
     scanner.line = line;
     const std::size_t values = columns.size();
     const std::size_t width = rounding ? 2 * values : values;
@@ -655,6 +677,8 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
             scanner.read_row(p, buffer.end(), row, rounding ? row + values : nullptr);
         switch (status) {
         case row_status::used:
+            if (lines)
+                (*lines)[filled] = scanner.line - 1;
             ++counts.rows;
             ++counts.used;
             if (++filled == scan_block_rows && !flush()) {
