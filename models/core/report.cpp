@@ -40,7 +40,7 @@ std::string padded(const std::string& text, std::size_t width, bool left) {
 // A table of the coefficients' names and the given columns, each right-
 // aligned in its width; narrow enough for an 80-column console.
 struct table_column {
-    const char* head;
+    std::string head;
     std::size_t width;
     std::string (*cell)(const coefficient&);
 };
@@ -71,10 +71,13 @@ std::string coefficient_table(const std::vector<coefficient>& rows) {
                      {"Pr(>|t|)", 9, [](const coefficient& c) { return shown_p(c.p); }}});
 }
 
-std::string interval_table(const std::vector<coefficient>& rows) {
-    return table_of(rows,
-                    {{"95% low", 13, [](const coefficient& c) { return shown(c.ci_low); }},
-                     {"95% high", 13, [](const coefficient& c) { return shown(c.ci_high); }}});
+std::string interval_table(const std::vector<coefficient>& rows, double level) {
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%.10g%%", level * 100);
+    return table_of(rows, {{std::string(percent) + " low", 13,
+                            [](const coefficient& c) { return shown(c.ci_low); }},
+                           {std::string(percent) + " high", 13,
+                            [](const coefficient& c) { return shown(c.ci_high); }}});
 }
 
 std::string model_title(const std::string& model) {
@@ -104,7 +107,7 @@ std::string text_report(const fit_report& r) {
             " used, " + std::to_string(r.skipped) + " skipped (a missing value)\n";
     text += "Formula:  " + r.formula + "\n\n";
     text += "Coefficients:\n" + coefficient_table(r.estimates) + "\n";
-    text += "Confidence intervals:\n" + interval_table(r.estimates) + "\n";
+    text += "Confidence intervals:\n" + interval_table(r.estimates, r.level) + "\n";
     text += "Residual standard deviation: " + shown(r.residual_sd) + " on " + std::to_string(r.df) +
             " degrees of freedom\n";
     text += "Residual sum of squares:     " + shown(r.rss, 10) + "\n";

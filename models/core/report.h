@@ -20,6 +20,7 @@ struct fit_report {
     std::string response;
     std::string formula; // "y ~ x1 + x2", "y ~ b1*(1-exp(-b2*x))"
     std::vector<coefficient> estimates;
+    double level = 0.95; // of the estimates' intervals
     long long n = 0;
     long long df = 0; // residual degrees of freedom
     double rss = 0;

@@ -56,7 +56,12 @@ struct batch_case {
 TEST(Batch, StatusesReasonsAndReports) {
     const std::string lin = temp_file("linear.csv", linear_data());
     const std::string curve = temp_file("curve.csv", curve_data());
-    const std::string bad = temp_file("bad.csv", "y,x\n1,2\n2,abc\n");
+    const std::string bad = temp_file("bad.csv", "y,x\n1,2\n2,3,4\n");
+    // A one-way layout: a text column is categorical (reference "a", sorted
+    // first though seen last), row names in an unnamed first column.
+    const std::string groups = temp_file(
+        "groups.csv", "\"\",y,g,w,x\n\"r1\",1,b,1,1\n\"r2\",2,b,2,2\n\"r3\",4,c,1,3\n"
+                      "\"r4\",6,c,0,4\n\"r5\",5,c,1,5\n\"r6\",3,a,2,6\n\"r7\",2,a,1,-1\n");
     const batch_case cases[] = {
         {1, {"@lin", "--json"}, 0, "\"skipped\": 1"},
         {1, {"@lin", "--x", "x1,x2"}, 0, "y ~ x1 + x2"},
@@ -86,6 +91,19 @@ TEST(Batch, StatusesReasonsAndReports) {
         {6, {"@curve", "--json"}, 0, "\"degree\": 3"},
         {6, {"@curve", "--max-degree", "2", "--json"}, 0, "\"degree\": 2"},
         {1, {"@lin", "--plot", testing::TempDir() + "no/such/folder/p.svg"}, 1, "p.svg"},
+        {1, {groups, "--y", "y", "--json"}, 0, "\"name\": \"g[b]\""},
+        {1, {groups, "--formula", "y ~ g", "--anova", "--json"}, 0, "{\"term\": \"g\", \"df\": 2"},
+        {1, {groups, "--formula", "y ~ g*x", "--level", "0.9"}, 0, "90% low"},
+        {1, {groups, "--formula", "y ~ g", "--weights", "w", "--json"}, 0, "\"zero_weights\": 1"},
+        {1, {groups, "--formula", "y ~ x", "--se", "hc3", "--json"}, 0, "\"se_type\": \"hc3\""},
+        {1, {groups, "--formula", "y ~ log(x)"}, 1, "line 8: log(x): log of -1"},
+        {1, {groups, "--formula", "y ~ g +"}, 2, "at character 8"},
+        {1, {groups, "--formula", "y ~ h"}, 1, "no column \"h\""},
+        {1,
+         {groups, "--formula", "y ~ g", "--weights", "x"},
+         1,
+         "line 8: the weight -1 is negative"},
+        {3, {"@curve", "--degree", "3", "--anova", "--json"}, 0, "{\"term\": \"x^3\", \"df\": 1"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args;
