@@ -144,6 +144,14 @@ model_terms formula_terms(const std::string& formula, const model_data& data,
     return terms;
 }
 
+std::string formula_problem(const std::string& text, const std::vector<std::string>& names) {
+    std::vector<std::size_t> excluded;
+    if (!names.empty() && names[0].empty())
+        excluded.push_back(0);
+    const model_terms terms = expand_formula(text, names, excluded);
+    return terms.ok ? std::string() : terms.error;
+}
+
 model_terms power_terms(const model_data& data, int degree) {
     model_terms terms =
         terms_of_columns(data.columns[0], {data.columns[1]}, data.header.names, true);

@@ -20,6 +20,11 @@ namespace models {
 model_terms formula_terms(const std::string& formula, const model_data& data,
                           const std::string& weights, int& status, std::string& reason);
 
+// For a question that takes a formula (the dialogue's predictors): empty
+// when text is a formula over these columns, else why not ("--formula: at
+// character 9: expected ..." or the unknown column, with the columns).
+std::string formula_problem(const std::string& text, const std::vector<std::string>& names);
+
 // The terms of the powers 1..degree of data's one predictor ("x", "x^2").
 model_terms power_terms(const model_data& data, int degree);
 

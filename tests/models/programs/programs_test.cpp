@@ -3,6 +3,7 @@
 // files whose answers are known.
 #include "batch.h"
 #include "dialogue.h"
+#include "formula_fit.h"
 
 #include <gtest/gtest.h>
 
@@ -119,6 +120,15 @@ TEST(Batch, StatusesReasonsAndReports) {
             << shown << ": expected \"" << c.expected << "\" in:\n"
             << said;
     }
+}
+
+TEST(Batch, FormulaQuestionSaysWhatIsWrong) {
+    const std::vector<std::string> names = {"", "weight", "group"};
+    EXPECT_EQ(formula_problem("weight ~ group", names), "");
+    EXPECT_NE(formula_problem("weight ~ group +", names).find("at character 17"),
+              std::string::npos);
+    EXPECT_NE(formula_problem("weight ~ dose", names).find("no column \"dose\""),
+              std::string::npos);
 }
 
 TEST(Batch, BestLinearChoosesTheTermsThatMatter) {
