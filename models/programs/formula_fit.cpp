@@ -40,6 +40,8 @@ scan_hooks coder_of(column_kinds& kinds, const model_data& data, bool gathering,
     hooks.lines = lines;
     hooks.code = [&kinds, &data, gathering](std::size_t slot, const std::string& text,
                                             double& value) {
+        if (slot >= kinds.categorical.size())
+            return false;
         if (!kinds.categorical[slot]) {
             kinds.text_found[slot] = true;
             value = 0;
@@ -190,7 +192,8 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
             data.columns.push_back(w.index);
     }
     const std::size_t slots = data.columns.size();
-    column_kinds kinds;
+    const auto shared_kinds = std::make_shared<column_kinds>();
+    column_kinds& kinds = *shared_kinds;
     kinds.categorical.assign(slots, false);
     kinds.text_found.assign(slots, false);
     kinds.levels.resize(slots);
@@ -425,15 +428,21 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         // The fitted value at a row of the chosen columns, for the plot.
         auto shared_terms = std::make_shared<model_terms>(terms);
         auto shared_coding = std::make_shared<design_coding>(coding);
-        auto shared_levels =
-            std::make_shared<std::vector<std::unique_ptr<level_table>>>(std::move(kinds.levels));
+        // Later reads of these columns (the plot) code their text alike.
+        auto later = std::make_shared<scan_hooks>(coder_of(kinds, data, false, nullptr));
+        later->code = [shared_kinds, code = later->code](std::size_t slot, const std::string& text,
+                                                         double& value) {
+            return code(slot, text, value);
+        };
+        data.kept_hooks = later;
+        data.hooks = later.get();
+
         std::vector<double> b = fit.coefficients;
         for (double& v : b)
             if (std::isnan(v))
                 v = 0;
         const bool intercept = terms.intercept;
-        run.predict = [shared_terms, shared_coding, shared_levels, b,
-                       intercept](const double* raw) {
+        run.predict = [shared_terms, shared_coding, b, intercept](const double* raw) {
             row_expander e(*shared_terms, *shared_coding);
             std::vector<double> x(e.width());
             double y;

@@ -99,6 +99,7 @@ TEST(Batch, StatusesReasonsAndReports) {
         {1, {groups, "--formula", "y ~ x", "--se", "hc3", "--json"}, 0, "\"se_type\": \"hc3\""},
         {1, {groups, "--formula", "y ~ log(x)"}, 1, "line 8: log(x): log of -1"},
         {1, {groups, "--formula", "y ~ g +"}, 2, "at character 8"},
+        {1, {groups, "--formula", "y ~ g + x", "--plot", testing::TempDir() + "g.svg"}, 0, "g[c]"},
         {1, {groups, "--formula", "y ~ h"}, 1, "no column \"h\""},
         {1,
          {groups, "--formula", "y ~ g", "--weights", "x"},
