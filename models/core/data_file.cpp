@@ -382,8 +382,9 @@ enum class row_status { used, missing, blank, need_more, failed };
 
 class row_scanner {
   public:
-    row_scanner(const data_header& header, const std::vector<std::size_t>& columns)
-        : header_(header), delimiter_(header.delimiter),
+    row_scanner(const data_header& header, const std::vector<std::size_t>& columns,
+                const scan_hooks* hooks = nullptr)
+        : header_(header), hooks_(hooks), delimiter_(header.delimiter),
           point_char_(header.decimal_comma ? ',' : '.'),
           primary_(fast_float::chars_format::general, header.decimal_comma ? ',' : '.') {
         for (std::size_t k = 0; k < columns.size(); ++k) {
@@ -416,7 +417,15 @@ class row_scanner {
         std::size_t field = 0;
         for (;; ++field) {
             const int slot = field < slot_count ? slots_[field] : -1;
-            if (slot >= 0) {
+            if (slot >= 0 && hooks_ && hooks_->coded.size() > std::size_t(slot) &&
+                hooks_->coded[slot]) {
+                if (low)
+                    low[slot] = 0;
+                const row_status status =
+                    slow_field(q, end, field, out[slot], missing, newlines, slot);
+                if (status != row_status::used)
+                    return status;
+            } else if (slot >= 0) {
                 double value;
                 const auto parsed = fast_float::from_chars_advanced(q, end, value, primary_);
                 const char* after = parsed.ptr;
@@ -432,7 +441,7 @@ class row_scanner {
                     if (low)
                         low[slot] = 0; // quoted or unusual numbers: their double
                     const row_status status =
-                        slow_field(q, end, field, out[slot], missing, newlines);
+                        slow_field(q, end, field, out[slot], missing, newlines, slot);
                     if (status != row_status::used)
                         return status;
                 }
@@ -518,7 +527,7 @@ class row_scanner {
     // A used field the quick path did not take: quoted, spaced, missing,
     // with a '+' or a decimal point, or bad.
     row_status slow_field(const char*& q, const char* end, std::size_t field, double& value,
-                          bool& missing, long long& newlines) {
+                          bool& missing, long long& newlines, int slot) {
         const field_end result = read_field(q, end, delimiter_, text_, newlines);
         if (result != field_end::ok)
             return field_problem(result, field);
@@ -528,15 +537,28 @@ class row_scanner {
             missing = true;
             return row_status::used;
         case number_field::bad:
+            // Text that is not a number at all (not one out of range) may be
+            // a level of a categorical column: the caller's coder decides.
+            if (hooks_ && hooks_->code && std::isfinite(value) &&
+                text_.find('\0') == std::string::npos &&
+                hooks_->code(std::size_t(slot), text_, value))
+                return row_status::used;
             error = at(field) + problem;
             return row_status::failed;
         case number_field::number:
+            // A numeric column taken as categorical codes its numbers too.
+            if (hooks_ && hooks_->coded.size() > std::size_t(slot) && hooks_->coded[slot] &&
+                !hooks_->code(std::size_t(slot), text_, value)) {
+                error = at(field) + shown(text_) + " is not a number";
+                return row_status::failed;
+            }
             break;
         }
         return row_status::used;
     }
 
     const data_header& header_;
+    const scan_hooks* hooks_;
     char delimiter_;
     char point_char_;
     fast_float::parse_options primary_;
@@ -638,7 +660,8 @@ data_header read_header(byte_source& source) {
 
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
-                      const progress_sink& progress, bool rounding, bool keep_missing) {
+                      const progress_sink& progress, bool rounding, bool keep_missing,
+                      const scan_hooks* hooks) {
     scan_counts counts;
     counts.error = check_columns(header, columns);
     if (!counts.error.empty())
@@ -649,7 +672,10 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
     if (!reopen(source, buffer, header, p, line, counts.error))
         return counts;
 
-    row_scanner scanner(header, columns);
+    row_scanner scanner(header, columns, hooks);
+    std::vector<long long>* lines = hooks ? hooks->lines : nullptr;
+    if (lines)
+        lines->assign(scan_block_rows, 0);
     scanner.line = line;
     const std::size_t values = columns.size();
     const std::size_t width = rounding ? 2 * values : values;
@@ -671,6 +697,8 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
             scanner.read_row(p, buffer.end(), row, rounding ? row + values : nullptr);
         switch (status) {
         case row_status::used:
+            if (lines)
+                (*lines)[filled] = scanner.line - 1;
             ++counts.rows;
             ++counts.used;
             if (++filled == scan_block_rows && !flush()) {
@@ -682,7 +710,11 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
         case row_status::missing:
             ++counts.rows;
             ++counts.skipped;
-            if (keep_missing && ++filled == scan_block_rows && !flush()) {
+            if (!keep_missing)
+                continue;
+            if (lines)
+                (*lines)[filled] = scanner.line - 1;
+            if (++filled == scan_block_rows && !flush()) {
                 counts.stopped = true;
                 counts.ok = true;
                 return counts;
@@ -737,6 +769,7 @@ number_field read_number_field(const std::string& text, const data_header& heade
         ++first;
     if (!parse_whole(first, last, header.decimal_comma ? ',' : '.') &&
         !(header.decimal_comma && parse_whole(first, last, '.'))) {
+        value = 0; // finite: callers tell text from a number out of range by it
         problem = shown(text) + " is not a number";
         return number_field::bad;
     }

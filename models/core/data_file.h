@@ -125,13 +125,26 @@ constexpr std::size_t scan_block_rows = 2048;
 // With rounding set, each row holds twice as many values: the doubles, then
 // for each what rounding it to double took away (see decimal_rounding), for
 // models whose residuals come near that rounding.
+// Text fields for the caller to code (categorical columns: each level an
+// id), and the line of each row. With a hook, a used field that is not a
+// number goes to code (as do all fields of the coded positions) instead of
+// stopping the scan; code returns false to stop it after all (the field is
+// then reported as not a number).
+struct scan_hooks {
+    std::vector<bool> coded; // per position in columns: every field goes to code
+    // position in columns, the field's text (unquoted, spaces removed); sets value.
+    std::function<bool(std::size_t position, const std::string& text, double& value)> code;
+    // When set: before each sink call, the line number of each row passed.
+    std::vector<long long>* lines = nullptr;
+};
+
 // With keep_missing set, a row skipped for a missing value is passed as
 // well, in its place, with NaN for each missing value (it is still counted
 // as skipped): for output with one line per data row.
 scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
                       const progress_sink& progress = nullptr, bool rounding = false,
-                      bool keep_missing = false);
+                      bool keep_missing = false, const scan_hooks* hooks = nullptr);
 
 // A field read as a number of a used column: a number (value set), missing
 // (empty, "NA", "NaN" or "."; value NaN) or bad (problem says why, without

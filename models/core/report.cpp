@@ -40,7 +40,7 @@ std::string padded(const std::string& text, std::size_t width, bool left) {
 // A table of the coefficients' names and the given columns, each right-
 // aligned in its width; narrow enough for an 80-column console.
 struct table_column {
-    const char* head;
+    std::string head;
     std::size_t width;
     std::string (*cell)(const coefficient&);
 };

@@ -62,7 +62,8 @@ double chi_squared_upper_tail(double x, double df) {
     return boost::math::cdf(boost::math::complement(dist, x));
 }
 
-coefficient make_coefficient(std::string name, double estimate, double std_error, double df) {
+coefficient make_coefficient(std::string name, double estimate, double std_error, double df,
+                             double level) {
     coefficient row;
     row.name = std::move(name);
     row.estimate = estimate;
@@ -79,8 +80,7 @@ coefficient make_coefficient(std::string name, double estimate, double std_error
     }
     row.t = estimate / std_error;
     row.p = t_two_sided_p(row.t, df);
-    const boost::math::students_t_distribution<double, quiet_policy> dist(df);
-    const double q = boost::math::quantile(boost::math::complement(dist, 0.025));
+    const double q = t_interval_quantile(level, df);
     row.ci_low = estimate - q * std_error;
     row.ci_high = estimate + q * std_error;
     return row;

@@ -14,14 +14,16 @@ struct coefficient {
     double std_error = 0;
     double t = 0;      // estimate / std_error
     double p = 0;      // two-sided, Student's t with the residual df
-    double ci_low = 0; // 95% interval, Student's t quantile
+    double ci_low = 0; // interval (95% unless asked otherwise), Student's t quantile
     double ci_high = 0;
 };
 
 // The row for an estimate with its standard error, tested against zero with
-// df residual degrees of freedom. Values that do not apply (df <= 0, a zero
-// or non-finite standard error) are NaN.
-coefficient make_coefficient(std::string name, double estimate, double std_error, double df);
+// df residual degrees of freedom; the interval at the confidence level.
+// Values that do not apply (df <= 0, a zero or non-finite standard error)
+// are NaN.
+coefficient make_coefficient(std::string name, double estimate, double std_error, double df,
+                             double level = 0.95);
 
 // Upper tail of the F distribution: P(F(df1, df2) > f); NaN where it does
 // not apply.

@@ -30,6 +30,12 @@ class fitted_model {
     // How many of the leading columns only the observed side reads: a new
     // case to predict need not have them.
     std::size_t response_columns = 1;
+    // How many of the trailing columns only the fit reads (the case
+    // weights'): a new case to predict need not have them either.
+    std::size_t weight_columns = 0;
+    // Per column, whether it is categorical: its fields are coded as the
+    // fit's level ids (code, level_text). Empty: every column is numeric.
+    std::vector<bool> coded;
     // Upper triangular, p x p over the fitted (not aliased) coefficients.
     Eigen::MatrixXd triangle;
     double sigma = 0; // residual standard deviation
@@ -46,6 +52,14 @@ class fitted_model {
     virtual double observed(const double* row) const { return row[0]; }
     // The row's case weight; 1 for an unweighted fit.
     virtual double weight(const double* /*row*/) const { return 1; }
+    // A categorical column's field as its level id; NaN for a level the fit
+    // never saw. False for a column that is not categorical.
+    virtual bool code(std::size_t /*column*/, const std::string& /*text*/,
+                      double& /*value*/) const {
+        return false;
+    }
+    // The text of a categorical column's level id, as the data wrote it.
+    virtual std::string level_text(std::size_t /*column*/, double /*id*/) const { return {}; }
 };
 
 // A least-squares fit of a design, evaluated in the basis it was fitted in

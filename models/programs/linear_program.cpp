@@ -1,6 +1,7 @@
 #include "linear_program.h"
 
 #include "diagnostics_report.h"
+#include "formula_fit.h"
 #include "pipeline.h"
 
 #include <cmath>
@@ -56,13 +57,21 @@ std::vector<std::string> term_names(const design& d, const model_data& data) {
 }
 
 fit_report linear_report(const program_info& program, const design& d, const model_data& data,
-                         const least_squares_fit& fit) {
+                         const least_squares_fit& fit, double level) {
+    const std::vector<std::string> names = term_names(d, data);
+    return linear_report(program, names, formula_of(d, names, data.name(0)), d.intercept, data, fit,
+                         level);
+}
+
+fit_report linear_report(const program_info& program, const std::vector<std::string>& names,
+                         const std::string& formula, bool intercept, const model_data& data,
+                         const least_squares_fit& fit, double level) {
     fit_report r;
     r.program = program.program;
     r.model = program.model;
     describe_data(data, r);
-    const std::vector<std::string> names = term_names(d, data);
-    r.formula = formula_of(d, names, r.response);
+    r.formula = formula;
+    r.level = level;
     r.n = fit.n;
     r.df = fit.n - fit.rank;
     const double df = static_cast<double>(r.df);
@@ -74,15 +83,15 @@ fit_report linear_report(const program_info& program, const design& d, const mod
             continue;
         }
         r.estimates.push_back(
-            make_coefficient(names[j], fit.coefficients[j], fit.std_errors[j], df));
+            make_coefficient(names[j], fit.coefficients[j], fit.std_errors[j], df, level));
     }
     // Without an intercept R² and F are measured from zero, as the
     // references state them.
-    r.uncentred = !d.intercept;
-    const int tested = fit.rank - (d.intercept ? 1 : 0);
+    r.uncentred = !intercept;
+    const int tested = fit.rank - (intercept ? 1 : 0);
     r.r_squared = fit.tss > 0 ? 1.0 - fit.rss / fit.tss : NAN;
     r.adj_r_squared =
-        r.df > 0 ? 1.0 - (1.0 - r.r_squared) * (double(fit.n) - (d.intercept ? 1 : 0)) / df : NAN;
+        r.df > 0 ? 1.0 - (1.0 - r.r_squared) * (double(fit.n) - (intercept ? 1 : 0)) / df : NAN;
     if (tested > 0 && r.df > 0) {
         r.f_df1 = tested;
         r.f_df2 = df;
@@ -129,23 +138,45 @@ bool add_linear_diagnostics(model_run& run, const design& d, const least_squares
     return true;
 }
 
-namespace {
-
-// The coefficients' intervals at the level asked for (the report is made
-// at 0.95).
-void at_level(fit_report& report, double level) {
-    report.level = level;
-    const double q = t_interval_quantile(level, static_cast<double>(report.df));
-    for (coefficient& c : report.estimates)
-        if (std::isfinite(c.ci_low) && std::isfinite(q) && c.ci_low != c.ci_high) {
-            c.ci_low = c.estimate - q * c.std_error;
-            c.ci_high = c.estimate + q * c.std_error;
-        }
+model_run run_linear(const program_info& program, const options& o, model_data& data) {
+    const bool curve = program.kind == model_kind::curve_linear;
+    if (!o.formula.empty() && !curve) {
+        int status = exit_reported;
+        std::string reason;
+        model_terms terms = formula_terms(o.formula, data, o.weights, status, reason);
+        if (!terms.ok)
+            return refused_run(status, reason);
+        return run_terms(program, o, data, std::move(terms));
+    }
+    const auto plain_terms = [&]() {
+        std::vector<std::size_t> predictors(data.columns.begin() + 1, data.columns.end());
+        return terms_of_columns(data.columns[0], predictors, data.header.names, o.intercept);
+    };
+    if (!o.weights.empty() || o.anova || !o.se.empty()) {
+        if (curve && data.predictors() != 1)
+            return refused_run(exit_usage,
+                               "the curve-linear model takes one predictor; --x names " +
+                                   std::to_string(data.predictors()));
+        return run_terms(program, o, data, curve ? power_terms(data, o.degree) : plain_terms());
+    }
+    // Plain numeric columns: the fit as it always was. A column that turns
+    // out to hold text is categorical: the terms' fit takes over.
+    bool text_column = false;
+    scan_hooks notice_text;
+    notice_text.code = [&text_column](std::size_t, const std::string&, double&) {
+        text_column = true;
+        return false;
+    };
+    if (!curve)
+        data.hooks = &notice_text;
+    model_run run = run_numeric_linear(program, o, data);
+    data.hooks = nullptr;
+    if (text_column)
+        return run_terms(program, o, data, plain_terms());
+    return run;
 }
 
-} // namespace
-
-model_run run_linear(const program_info& program, const options& o, model_data& data) {
+model_run run_numeric_linear(const program_info& program, const options& o, model_data& data) {
     model_run run;
     const design d = linear_design(program, o, data);
     if (d.degree > 0 && d.predictors != 1) {
@@ -168,8 +199,7 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
         run.reason = fit.error;
         return run;
     }
-    run.report = linear_report(program, d, data, fit);
-    at_level(run.report, o.level);
+    run.report = linear_report(program, d, data, fit, o.level);
     run.predict = linear_predictor(d, fit);
     run.fitted = linear_fitted_model(d, fit, data.columns);
     if (!add_linear_diagnostics(run, d, fit, o, data))

@@ -14,6 +14,9 @@ namespace models {
 // Fits model 1 (linear) or 3 (curve-linear) to the data as the options say.
 model_run run_linear(const program_info& program, const options& o, model_data& data);
 
+// The same on numeric columns only, as chosen (no formula, weights or text).
+model_run run_numeric_linear(const program_info& program, const options& o, model_data& data);
+
 // The design the options give for the data.
 design linear_design(const program_info& program, const options& o, const model_data& data);
 
@@ -24,7 +27,13 @@ std::vector<std::string> term_names(const design& d, const model_data& data);
 // The report of a least-squares fit: coefficient table, residual SD, R²
 // (uncentred without an intercept), F, log-likelihood, AIC, BIC, aliased.
 fit_report linear_report(const program_info& program, const design& d, const model_data& data,
-                         const least_squares_fit& fit);
+                         const least_squares_fit& fit, double level = 0.95);
+
+// The same for coefficients with the given names (the intercept first when
+// there is one) and the formula as written.
+fit_report linear_report(const program_info& program, const std::vector<std::string>& names,
+                         const std::string& formula, bool intercept, const model_data& data,
+                         const least_squares_fit& fit, double level);
 
 // The fitted value of a least-squares fit at a row [y, x1..xk].
 std::function<double(const double*)> linear_predictor(const design& d,

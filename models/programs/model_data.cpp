@@ -14,6 +14,12 @@ bool fail(model_data& data, int status, const std::string& reason) {
     return false;
 }
 
+// An unnamed first column holds row labels (R's write.csv writes its row
+// names so): never a predictor.
+bool is_label_column(const std::vector<std::string>& names, std::size_t c) {
+    return c == 0 && names[0].empty();
+}
+
 bool choose_columns(model_data& data, const std::string& y, const std::string& x,
                     default_predictors fallback) {
     const auto& names = data.header.names;
@@ -26,6 +32,8 @@ bool choose_columns(model_data& data, const std::string& y, const std::string& x
         if (!chosen.ok)
             return fail(data, exit_data_unusable, "--x: " + chosen.error);
         for (std::size_t c : chosen.indices) {
+            if (is_label_column(names, c) && c != response.index)
+                continue;
             if (c == response.index)
                 return fail(data, exit_data_unusable,
                             "--x: column " + std::to_string(c + 1) + " (\"" + names[c] +
@@ -35,7 +43,7 @@ bool choose_columns(model_data& data, const std::string& y, const std::string& x
         return true;
     }
     for (std::size_t c = 0; c < names.size(); ++c) {
-        if (c == response.index)
+        if (c == response.index || is_label_column(names, c))
             continue;
         data.columns.push_back(c);
         if (fallback == default_predictors::second_column)
@@ -74,8 +82,8 @@ model_data open_model_data(const std::string& path, const std::string& y, const 
 
 row_source rows_of(model_data& data) {
     return [&data](const row_sink& sink) {
-        data.counts =
-            scan_rows(*data.file, data.header, data.columns, sink, data.progress, data.rounding);
+        data.counts = scan_rows(*data.file, data.header, data.columns, sink, data.progress,
+                                data.rounding, false, data.hooks);
         return data.counts.ok && !data.counts.stopped;
     };
 }

@@ -27,7 +27,9 @@ struct model_data {
     scan_counts counts;               // of the last pass over the rows
     // Rows carry, after their values, what rounding each to double took away.
     bool rounding = false;
-    progress_sink progress; // told of long reads
+    progress_sink progress;                       // told of long reads
+    const scan_hooks* hooks = nullptr;            // text fields for rows_of to code
+    std::shared_ptr<const scan_hooks> kept_hooks; // what hooks points to, when owned here
     // Told of long work other than reading: what, and the share done (0 to 1).
     std::function<void(const char* what, double fraction)> work_progress;
 

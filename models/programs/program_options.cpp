@@ -117,7 +117,7 @@ constexpr option_rule option_table[] = {
      [](const program_info&, options& o, const std::string& v) {
          return take_degree(o.max_degree, "--max-degree", v);
      }},
-    {"--formula", nonlinear_bit, false, "TEXT", "",
+    {"--formula", linear_bit | nonlinear_bit, false, "TEXT", "",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
              return std::string("--formula needs a formula");
@@ -138,7 +138,7 @@ constexpr option_rule option_table[] = {
          o.criterion = criterion_label(*named);
          return std::string();
      }},
-    {"--weights", nonlinear_bit | best_nonlinear_bit, false, "COL",
+    {"--weights", linear_bit | curve_bit | nonlinear_bit | best_nonlinear_bit, false, "COL",
      "a column of case weights (weighted least squares)",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
@@ -153,6 +153,24 @@ constexpr option_rule option_table[] = {
          if (v.empty() || end != v.c_str() + v.size() || !(level > 0 && level < 1))
              return "--level takes a number between 0 and 1, such as 0.95, not \"" + v + "\"";
          o.level = level;
+         return std::string();
+     }},
+    {"--anova", linear_bit | curve_bit, true, "", "the sequential analysis of variance",
+     [](const program_info&, options& o, const std::string&) {
+         o.anova = true;
+         return std::string();
+     }},
+    {"--se", linear_bit | curve_bit, false, "TYPE",
+     "standard errors: classical (default), or robust hc0, hc1, hc2, hc3",
+     [](const program_info&, options& o, const std::string& v) {
+         const std::string type = lower(v);
+         if (type == "classical") {
+             o.se.clear();
+             return std::string();
+         }
+         if (type != "hc0" && type != "hc1" && type != "hc2" && type != "hc3")
+             return "--se takes hc0, hc1, hc2, hc3 or classical, not \"" + v + "\"";
+         o.se = type;
          return std::string();
      }},
     {"--save", every_kind, false, "FILE.csv",

@@ -53,6 +53,8 @@ struct options {
     bool help = false;       // --help
     std::string weights;     // --weights COL: a column of case weights; empty: none
     double level = 0.95;     // --level: the confidence level of every interval
+    bool anova = false;      // --anova: the sequential analysis of variance
+    std::string se;          // --se: hc0..hc3 (lower case); empty: classical
     std::string save;        // --save FILE.csv: fitted values and influence per row
     std::string predict;     // --predict NEW.csv: new cases to predict
     std::string predictions; // --predictions OUT.csv; empty: beside NEW

@@ -129,6 +129,15 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
     influence_meter meter(model);
     written_file result;
     const std::size_t width = model.columns.size();
+    // Categorical columns read as the fit's level ids, written back as text.
+    scan_hooks coding;
+    coding.coded = model.coded;
+    coding.code = [&model](std::size_t c, const std::string& text, double& value) {
+        return model.code(c, text, value);
+    };
+    const auto categorical = [&model](std::size_t c) {
+        return c < model.coded.size() && model.coded[c];
+    };
     const scan_counts counts = scan_rows(
         *data.file, data.header, model.columns,
         [&](const double* values, std::size_t rows) {
@@ -138,7 +147,10 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
                 bool complete = true;
                 for (std::size_t c = 0; c < width; ++c) {
                     out += ',';
-                    append_number(out, row[c]);
+                    if (categorical(c) && std::isfinite(row[c]))
+                        append_field(out, model.level_text(c, row[c]));
+                    else
+                        append_number(out, row[c]);
                     complete = complete && std::isfinite(row[c]);
                 }
                 const row_influence r = complete ? meter.influence(row) : row_influence();
@@ -149,7 +161,7 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
             write_when_full(file, out);
             return true;
         },
-        data.progress, false, true);
+        data.progress, false, true, model.coded.empty() ? nullptr : &coding);
     if (!counts.ok)
         return failed(exit_data_unusable,
                       data.path + ": " +
@@ -183,7 +195,9 @@ written_file write_predictions(const fitted_model& model,
         for (std::size_t k = 0; k < header.names.size(); ++k)
             if (header.names[k] == name)
                 at[c] = static_cast<int>(k);
-        if (at[c] < 0 && c >= model.response_columns)
+        const bool needed =
+            c >= model.response_columns && c + model.weight_columns < model.columns.size();
+        if (at[c] < 0 && needed)
             return failed(exit_data_unusable, "--predict: " + new_path + " has no column \"" +
                                                   name + "\", which the model uses");
     }
@@ -209,13 +223,21 @@ written_file write_predictions(const fitted_model& model,
                     continue;
                 const std::size_t k = static_cast<std::size_t>(at[c]);
                 const std::string text = k < fields.size() ? fields[k] : std::string();
+                const bool categorical = c < model.coded.size() && model.coded[c];
+                // A category the fit never saw codes as NaN: no prediction.
+                if (categorical && !text.empty() && model.code(c, text, row[c])) {
+                    complete = complete && std::isfinite(row[c]);
+                    continue;
+                }
                 const number_field kind = read_number_field(text, header, row[c], problem);
                 if (kind == number_field::bad) {
                     problem = "line " + std::to_string(line) + ", column " + std::to_string(k + 1) +
                               " (\"" + header.names[k] + "\"): " + problem;
                     return false;
                 }
-                complete = complete && (kind == number_field::number || c < model.response_columns);
+                complete =
+                    complete && (kind == number_field::number || c < model.response_columns ||
+                                 c + model.weight_columns >= model.columns.size());
             }
             for (std::size_t k = 0; k < header.names.size(); ++k) {
                 if (k > 0)

@@ -1,5 +1,6 @@
 // Least squares against NIST's certified linear results and against exact
 // answers computed in rational arithmetic for designs users bring.
+#include "design_coding.h"
 #include "least_squares.h"
 #include "nist_certified.h"
 
@@ -109,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Certified, NistLinear, testing::ValuesIn(linear_sets())
 using rational = boost::multiprecision::cpp_rational;
 
 std::vector<rational> exact_coefficients(const std::vector<double>& rows, int columns,
-                                         const design& d) {
+                                         const design& d, const std::vector<double>& weights = {}) {
     const int terms = d.terms();
     std::vector<std::vector<rational>> a(terms, std::vector<rational>(terms + 1));
     for (std::size_t i = 0; i < rows.size() / columns; ++i) {
@@ -125,10 +126,11 @@ std::vector<rational> exact_coefficients(const std::vector<double>& rows, int co
             for (int c = 1; c < columns; ++c)
                 x.push_back(rational(row[c]));
         }
+        const rational w = weights.empty() ? rational(1) : rational(weights[i]);
         for (int j = 0; j < terms; ++j) {
             for (int k = 0; k < terms; ++k)
-                a[j][k] += x[j] * x[k];
-            a[j][terms] += x[j] * rational(row[0]);
+                a[j][k] += w * x[j] * x[k];
+            a[j][terms] += w * x[j] * rational(row[0]);
         }
     }
     for (int j = 0; j < terms; ++j) {
@@ -217,6 +219,98 @@ TEST(UserDesigns, ThirteenDigitsAgainstRationalArithmetic) {
                 << c.name << ", term " << j << ": expected " << want << ", got "
                 << fit.coefficients[j];
         }
+    }
+}
+
+// Designs of categorical columns, as a formula's terms expand them: raw
+// rows [y, a, b, x] (a and b level ids) into [y, design columns...].
+std::vector<double> expanded(const char* formula, const std::vector<double>& raw,
+                             std::vector<level_table>& tables, bool& intercept) {
+    const std::vector<std::string> names = {"y", "a", "b", "x"};
+    const model_terms terms = expand_formula(formula, names, {});
+    std::vector<const level_table*> levels;
+    for (const auto& v : terms.variables)
+        levels.push_back(v.label == "a" ? &tables[0] : v.label == "b" ? &tables[1] : nullptr);
+    const design_coding coding = code_design(terms, levels);
+    row_expander expander(terms, coding);
+    std::vector<double> rows, x(expander.width());
+    for (std::size_t i = 0; i < raw.size() / 4; ++i) {
+        double y;
+        expander.expand(raw.data() + 4 * i, y, x.data());
+        rows.push_back(y);
+        rows.insert(rows.end(), x.begin(), x.end());
+    }
+    intercept = terms.intercept;
+    return rows;
+}
+
+// Unbalanced cells: a has 3 levels, b 2; cell sizes 1 to 9; a level of a
+// ("c") first seen in the last rows of a long file.
+std::vector<double> two_factor_rows(int count, bool late_level) {
+    std::vector<double> raw;
+    unsigned s = 13;
+    for (int i = 0; i < count; ++i) {
+        const int a = late_level ? (i >= count - 5 ? 2 : i % 2) : (i * 7) % 11 % 3;
+        const int b = (i * 5) % 13 % 2;
+        const double x = (i % 17) * 0.25;
+        raw.insert(raw.end(),
+                   {2 + a - 3 * b + 0.5 * a * b + x + noise(s), double(a), double(b), x});
+    }
+    return raw;
+}
+
+TEST(UserDesigns, CategoricalAndWeightedDesignsToThirteenDigits) {
+    struct categorical_case {
+        const char* name;
+        const char* formula;
+        int rows;
+        bool late_level;
+        bool weighted;
+    } cases[] = {
+        {"unbalanced a*b", "y ~ a*b", 47, false, false},
+        {"a*b + a:x, weighted", "y ~ a*b + a:x", 60, false, true},
+        {"a level only at the end", "y ~ a + b + x", 3000, true, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<level_table> tables(2);
+        for (const char* l : {"b", "a", "c"}) // first appearance order is not the coding's
+            tables[0].id(l);
+        tables[1].id("u");
+        tables[1].id("v");
+        bool intercept = true;
+        std::vector<double> rows =
+            expanded(c.formula, two_factor_rows(c.rows, c.late_level), tables, intercept);
+        const int columns = static_cast<int>(rows.size()) / c.rows;
+        design d{columns - 1, intercept, 0};
+        std::vector<double> weights;
+        if (c.weighted) {
+            // As the fit is given weighted rows: each times sqrt(w), with the
+            // intercept's column sqrt(w) itself.
+            std::vector<double> scaled;
+            for (int i = 0; i < c.rows; ++i) {
+                const double w = 1 + i % 4, root = std::sqrt(w);
+                weights.push_back(w);
+                scaled.push_back(root * rows[i * columns]);
+                scaled.push_back(root);
+                for (int j = 1; j < columns; ++j)
+                    scaled.push_back(root * rows[i * columns + j]);
+            }
+            const least_squares_fit fit =
+                fit_least_squares(design{columns, false, 0}, source_of(scaled, columns + 1));
+            ASSERT_TRUE(fit.ok) << c.name << ": " << fit.error;
+            const std::vector<rational> exact = exact_coefficients(rows, columns, d, weights);
+            for (std::size_t j = 0; j < exact.size(); ++j)
+                EXPECT_GE(digits(fit.coefficients[j], static_cast<double>(exact[j])), 13.0)
+                    << c.name << ", term " << j;
+            continue;
+        }
+        const least_squares_fit fit = fit_least_squares(d, source_of(rows, columns));
+        ASSERT_TRUE(fit.ok) << c.name << ": " << fit.error;
+        const std::vector<rational> exact = exact_coefficients(rows, columns, d);
+        for (std::size_t j = 0; j < exact.size(); ++j)
+            EXPECT_GE(digits(fit.coefficients[j], static_cast<double>(exact[j])), 13.0)
+                << c.name << ", term " << j << ": expected " << static_cast<double>(exact[j])
+                << ", got " << fit.coefficients[j];
     }
 }
 

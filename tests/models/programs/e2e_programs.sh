@@ -16,7 +16,7 @@ shift 2
 # an estimate or a top-level number, to 7 significant digits). The values
 # are the least-squares solution computed exactly from the data file.
 cases=(
-  "ROSKA_mid_15|fuel.csv||linear|5|weight_kg=0.003288515265 engine_l=0.6030809377 r_squared=0.9543671310"
+  "ROSKA_mid_15|survey.csv|--formula yield_t_ha~region+log(rainfall_mm) --anova --se hc3|linear|4|region[North]=0.2286187531 log(rainfall_mm)=6.185066154 r_squared=0.9940013818"
   "ROSKA_mid_17|cooling.csv|--y temperature_c --x minute --degree 2|curve-linear|3|minute^2=0.02691085333 (intercept)=87.03290323 r_squared=0.9906992205"
   "ROSKA_mid_16|uptake.csv|--formula uptake~b1*(1-exp(-b2*hours)) --start b1=100,b2=1|non-linear|2|b1=213.6332823 b2=0.556387549"
   "TARN_line_15|yield.csv||best linear|4|rain=0.07908568096 nitrogen=0.02404077514 r_squared=0.8980678953"

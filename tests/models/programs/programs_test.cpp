@@ -5,6 +5,7 @@
 #include "console_layout.h"
 #include "dialogue.h"
 #include "fit_plot.h"
+#include "formula_fit.h"
 #include "influence.h"
 
 #include <Eigen/Dense>
@@ -71,7 +72,12 @@ struct batch_case {
 TEST(Batch, StatusesReasonsAndReports) {
     const std::string lin = temp_file("linear.csv", linear_data());
     const std::string curve = temp_file("curve.csv", curve_data());
-    const std::string bad = temp_file("bad.csv", "y,x\n1,2\n2,abc\n");
+    const std::string bad = temp_file("bad.csv", "y,x\n1,2\n2,3,4\n");
+    // A one-way layout: a text column is categorical (reference "a", sorted
+    // first though seen last), row names in an unnamed first column.
+    const std::string groups = temp_file(
+        "groups.csv", "\"\",y,g,w,x\n\"r1\",1,b,1,1\n\"r2\",2,b,2,2\n\"r3\",4,c,1,3\n"
+                      "\"r4\",6,c,0,4\n\"r5\",5,c,1,5\n\"r6\",3,a,2,6\n\"r7\",2,a,1,-1\n");
     const std::string pur = temp_file("puromycin.csv", puromycin_data());
     const std::string mm = "rate ~ Vm*conc/(K+conc)";
     const batch_case cases[] = {
@@ -146,6 +152,20 @@ TEST(Batch, StatusesReasonsAndReports) {
         {6, {"@curve", "--json"}, 0, "\"degree\": 3"},
         {6, {"@curve", "--max-degree", "2", "--json"}, 0, "\"degree\": 2"},
         {1, {"@lin", "--plot", testing::TempDir() + "no/such/folder/p.svg"}, 1, "p.svg"},
+        {1, {groups, "--y", "y", "--json"}, 0, "\"name\": \"g[b]\""},
+        {1, {groups, "--formula", "y ~ g", "--anova", "--json"}, 0, "{\"term\": \"g\", \"df\": 2"},
+        {1, {groups, "--formula", "y ~ g*x", "--level", "0.9"}, 0, "90% low"},
+        {1, {groups, "--formula", "y ~ g", "--weights", "w", "--json"}, 0, "\"zero_weights\": 1"},
+        {1, {groups, "--formula", "y ~ x", "--se", "hc3", "--json"}, 0, "\"se_type\": \"hc3\""},
+        {1, {groups, "--formula", "y ~ log(x)"}, 1, "line 8: log(x): log of -1"},
+        {1, {groups, "--formula", "y ~ g +"}, 2, "at character 8"},
+        {1, {groups, "--formula", "y ~ g + x", "--plot", testing::TempDir() + "g.svg"}, 0, "g[c]"},
+        {1, {groups, "--formula", "y ~ h"}, 1, "no column \"h\""},
+        {1,
+         {groups, "--formula", "y ~ g", "--weights", "x"},
+         1,
+         "line 8: the weight -1 is negative"},
+        {3, {"@curve", "--degree", "3", "--anova", "--json"}, 0, "{\"term\": \"x^3\", \"df\": 1"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args;
@@ -161,6 +181,15 @@ TEST(Batch, StatusesReasonsAndReports) {
             << shown << ": expected \"" << c.expected << "\" in:\n"
             << said;
     }
+}
+
+TEST(Batch, FormulaQuestionSaysWhatIsWrong) {
+    const std::vector<std::string> names = {"", "weight", "group"};
+    EXPECT_EQ(formula_problem("weight ~ group", names), "");
+    EXPECT_NE(formula_problem("weight ~ group +", names).find("at character 17"),
+              std::string::npos);
+    EXPECT_NE(formula_problem("weight ~ dose", names).find("no column \"dose\""),
+              std::string::npos);
 }
 
 TEST(Batch, BestLinearChoosesTheTermsThatMatter) {
@@ -405,6 +434,41 @@ TEST(Batch, SaveAndPredictFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(no_folder + ".partial"));
     EXPECT_EQ(read_text(fresh).substr(0, 9), "id,x2,x1\n");
+}
+
+// A weighted one-way layout: fitted values are the groups' weighted means,
+// each row's leverage its share of its group's weight; text is written back
+// as read, and a new case's unseen category is left without a prediction.
+TEST(Batch, SavesAndPredictsCategoricalWeightedFits) {
+    const std::string data =
+        temp_file("oneway.csv", "y,g,w\n1,b,1\n2,b,2\n4,c,1\n6,c,3\n5,c,1\n3,a,2\n2,a,1\n7,,1\n");
+    const std::string fresh = temp_file("oneway-new.csv", "g\nb\nz\nc\n");
+    const std::string saved = testing::TempDir() + "oneway-saved.csv";
+    const batch_output out = run_batch(*program_numbered(1),
+                                       {data, "--formula", "y ~ g", "--weights", "w", "--save",
+                                        saved, "--predict", fresh, "--json"},
+                                       nullptr);
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_NE(out.out.find("\"not_predicted\": 1"), std::string::npos) << out.out;
+    const auto rows = csv_lines(saved);
+    ASSERT_EQ(rows.size(), 9u);
+    const struct {
+        const char* g;
+        double fitted, leverage;
+    } expected[] = {{"b", 5.0 / 3, 1.0 / 3}, {"b", 5.0 / 3, 2.0 / 3}, {"c", 5.4, 0.2},
+                    {"c", 5.4, 0.6},         {"c", 5.4, 0.2},         {"a", 8.0 / 3, 2.0 / 3},
+                    {"a", 8.0 / 3, 1.0 / 3}};
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(rows[i + 1][2], expected[i].g) << i;
+        EXPECT_NEAR(std::stod(rows[i + 1][4]), expected[i].fitted, 1e-13) << i;
+        EXPECT_NEAR(std::stod(rows[i + 1][7]), expected[i].leverage, 1e-13) << i;
+    }
+    EXPECT_EQ(rows[8], (std::vector<std::string>{"8", "7", "", "1", "", "", "", "", ""}));
+    const auto lines = csv_lines(testing::TempDir() + "oneway-new-predicted.csv");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NEAR(std::stod(lines[1][1]), 5.0 / 3, 1e-13);
+    EXPECT_EQ(lines[2][1], "");
+    EXPECT_NEAR(std::stod(lines[3][1]), 5.4, 1e-13);
 }
 
 // A smooth trend over calendar years (40 points, 1980 to 2009), with noise,

@@ -1,0 +1,563 @@
+#include "formula_fit.h"
+
+#include "anova.h"
+#include "columns.h"
+#include "design_coding.h"
+#include "diagnostics_report.h"
+#include "fitted_model.h"
+#include "linear_program.h"
+#include "pipeline.h"
+#include "robust_covariance.h"
+
+#include <Eigen/Core>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace models {
+
+namespace {
+
+// What the scans learn about the chosen columns: which hold text (are
+// categorical) and their levels.
+struct column_kinds {
+    std::vector<bool> categorical;                    // per slot
+    std::vector<std::unique_ptr<level_table>> levels; // per categorical slot
+    std::vector<bool> text_found;                     // per slot, in the last scan
+    std::string error;                                // a column with too many levels
+};
+
+std::string column_name(const model_data& data, std::size_t slot) {
+    return "\"" + data.header.names[data.columns[slot]] + "\"";
+}
+
+// The coder of text fields: a level id for a categorical column; text in a
+// column not yet known as categorical is noted (and, when gathering, read
+// on as 0 so that the pass sees every column).
+scan_hooks coder_of(column_kinds& kinds, const model_data& data, bool gathering,
+                    std::vector<long long>* lines) {
+    scan_hooks hooks;
+    hooks.coded = kinds.categorical;
+    hooks.lines = lines;
+    hooks.code = [&kinds, &data, gathering](std::size_t slot, const std::string& text,
+                                            double& value) {
+        if (slot >= kinds.categorical.size())
+            return false;
+        if (!kinds.categorical[slot]) {
+            kinds.text_found[slot] = true;
+            value = 0;
+            return gathering;
+        }
+        const int id = kinds.levels[slot]->id(text);
+        if (id < 0) {
+            kinds.error = "column " + column_name(data, slot) + " has more than " +
+                          std::to_string(max_levels) + " levels (distinct texts)";
+            return false;
+        }
+        value = id;
+        return true;
+    };
+    return hooks;
+}
+
+// Marks the columns the last scan found text in as categorical; true when
+// there were any.
+bool take_text_columns(column_kinds& kinds) {
+    bool any = false;
+    for (std::size_t s = 0; s < kinds.categorical.size(); ++s) {
+        if (kinds.text_found[s] && !kinds.categorical[s]) {
+            kinds.categorical[s] = true;
+            any = true;
+        }
+        kinds.text_found[s] = false;
+    }
+    return any;
+}
+
+std::string formula_text(const model_terms& terms) {
+    std::string text = terms.response_label + " ~ ";
+    if (!terms.intercept)
+        text += "0 + ";
+    if (terms.terms.empty())
+        return text + "1";
+    for (std::size_t t = 0; t < terms.terms.size(); ++t)
+        text += (t ? " + " : "") + terms.terms[t].label;
+    return text;
+}
+
+std::string anova_json(const std::vector<anova_row>& table) {
+    std::vector<std::string> rows;
+    for (const auto& r : table) {
+        std::string row = "{\"term\": " + json_string(r.term) + ", \"df\": " + json_number(r.df) +
+                          ", \"sum_sq\": " + json_number(r.sum_sq) +
+                          ", \"mean_sq\": " + json_number(r.mean_sq);
+        if (r.term != "residuals")
+            row += ", \"f\": " + json_number(r.f) + ", \"p\": " + json_number(r.p);
+        rows.push_back(row + "}");
+    }
+    return json_array(rows);
+}
+
+std::vector<std::string> anova_text(const std::vector<anova_row>& table) {
+    std::size_t width = 9;
+    for (const auto& r : table)
+        width = std::max(width, r.term.size());
+    auto pad = [](std::string s, std::size_t w, bool left) {
+        const std::string fill(s.size() < w ? w - s.size() : 0, ' ');
+        return left ? s + fill : fill + s;
+    };
+    std::vector<std::string> lines = {
+        "Analysis of variance (sequential):",
+        pad("", width, true) + "  " + pad("Df", 6, false) + "  " + pad("Sum Sq", 13, false) + "  " +
+            pad("Mean Sq", 13, false) + "  " + pad("F value", 9, false) + "  " +
+            pad("Pr(>F)", 9, false)};
+    for (const auto& r : table) {
+        std::string line = pad(r.term, width, true) + "  " + pad(short_number(r.df), 6, false) +
+                           "  " + pad(short_number(r.sum_sq), 13, false) + "  " +
+                           pad(short_number(r.mean_sq), 13, false);
+        if (r.term != "residuals")
+            line += "  " + pad(short_number(r.f, 5), 9, false) + "  " +
+                    pad(short_number(r.p, 3), 9, false);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A fit of a formula's terms as a fitted model: a row of the chosen columns
+// (categorical values as level ids) is expanded into its design row and
+// evaluated by the fit of that design, in the basis the fit used.
+class terms_model final : public fitted_model {
+  public:
+    terms_model(const model_terms& terms, std::shared_ptr<const column_kinds> kinds,
+                const design_coding& coding, std::unique_ptr<fitted_model> design_fit, bool lead,
+                std::ptrdiff_t weight_slot)
+        : terms_(terms), kinds_(std::move(kinds)), coding_(coding),
+          design_fit_(std::move(design_fit)), expander_(terms_, coding_), lead_(lead),
+          weight_slot_(weight_slot), x_(expander_.width()), design_row_(1 + lead + x_.size()) {
+        triangle = design_fit_->triangle;
+        sigma = design_fit_->sigma;
+        df = design_fit_->df;
+        coded = kinds_->categorical;
+    }
+
+    // A new case need not have the response: only the predictors' values
+    // must be usable.
+    bool evaluate(const double* row, double& fitted, double* gradient) const override {
+        for (std::size_t c = response_columns; c + weight_columns < columns.size(); ++c)
+            if (!std::isfinite(row[c]))
+                return false;
+        double y = 0;
+        expand(row, y);
+        for (std::size_t j = 1; j < design_row_.size(); ++j)
+            if (!std::isfinite(design_row_[j]))
+                return false;
+        return design_fit_->evaluate(design_row_.data(), fitted, gradient);
+    }
+
+    double observed(const double* row) const override {
+        double y = NAN;
+        return expand(row, y) ? y : NAN;
+    }
+
+    double weight(const double* row) const override {
+        return weight_slot_ < 0 ? 1.0 : row[weight_slot_];
+    }
+
+    bool code(std::size_t column, const std::string& text, double& value) const override {
+        if (column >= kinds_->categorical.size() || !kinds_->categorical[column])
+            return false;
+        const int id = kinds_->levels[column]->find(text);
+        value = id < 0 ? NAN : id;
+        return true;
+    }
+
+    std::string level_text(std::size_t column, double id) const override {
+        const level_table* levels =
+            column < kinds_->levels.size() ? kinds_->levels[column].get() : nullptr;
+        if (!levels || !(id >= 0) || id >= static_cast<double>(levels->size()))
+            return {};
+        return levels->text(static_cast<int>(id));
+    }
+
+  private:
+    // The design row [y, (1,) x...] of a raw row, unweighted.
+    bool expand(const double* row, double& y) const {
+        const bool finite = expander_.expand(row, y, x_.data());
+        design_row_[0] = y;
+        if (lead_)
+            design_row_[1] = 1;
+        std::copy(x_.begin(), x_.end(), design_row_.begin() + 1 + (lead_ ? 1 : 0));
+        return finite;
+    }
+
+    model_terms terms_;
+    std::shared_ptr<const column_kinds> kinds_; // owns the level tables coding_ points to
+    design_coding coding_;
+    std::unique_ptr<fitted_model> design_fit_;
+    mutable row_expander expander_;
+    bool lead_;
+    std::ptrdiff_t weight_slot_; // -1: unweighted
+    mutable std::vector<double> x_, design_row_;
+};
+
+} // namespace
+
+bool needs_terms(const options& o) {
+    return !o.formula.empty() || !o.weights.empty() || o.anova || !o.se.empty() || o.level != 0.95;
+}
+
+model_terms formula_terms(const std::string& formula, const model_data& data,
+                          const std::string& weights, int& status, std::string& reason) {
+    std::vector<std::size_t> excluded;
+    if (!weights.empty()) {
+        const column_choice w = resolve_column(weights, data.header.names);
+        if (w.ok)
+            excluded.push_back(w.index);
+    }
+    if (!data.header.names.empty() && data.header.names[0].empty())
+        excluded.push_back(0); // row names, as R writes them
+    model_terms terms = expand_formula(formula, data.header.names, excluded);
+    if (!terms.ok) {
+        status = terms.usage_error ? exit_usage : exit_data_unusable;
+        reason = terms.error;
+    }
+    return terms;
+}
+
+std::string formula_problem(const std::string& text, const std::vector<std::string>& names) {
+    std::vector<std::size_t> excluded;
+    if (!names.empty() && names[0].empty())
+        excluded.push_back(0);
+    const model_terms terms = expand_formula(text, names, excluded);
+    return terms.ok ? std::string() : terms.error;
+}
+
+model_terms power_terms(const model_data& data, int degree) {
+    model_terms terms =
+        terms_of_columns(data.columns[0], {data.columns[1]}, data.header.names, true);
+    const model_variable x = terms.variables[0];
+    for (int k = 2; k <= degree; ++k) {
+        model_variable power = x;
+        power.plain_column = false;
+        power.label = x.label + "^" + std::to_string(k);
+        term_expression exponent;
+        exponent.number = k;
+        exponent.text = std::to_string(k);
+        power.value.kind = expression_kind::power;
+        power.value.operands = {x.value, exponent};
+        terms.variables.push_back(power);
+        model_term term;
+        term.variables = {k - 1};
+        term.label = power.label;
+        terms.terms.push_back(term);
+    }
+    return terms;
+}
+
+model_run run_terms(const program_info& program, const options& o, model_data& data,
+                    model_terms terms) {
+    // The columns read: the terms', then the weights'.
+    data.columns = terms.columns;
+    const bool weighted = !o.weights.empty();
+    std::size_t weight_slot = 0;
+    if (weighted) {
+        const column_choice w = resolve_column(o.weights, data.header.names);
+        if (!w.ok)
+            return refused_run(exit_data_unusable, "--weights: " + w.error);
+        const auto at = std::find(data.columns.begin(), data.columns.end(), w.index);
+        weight_slot = static_cast<std::size_t>(at - data.columns.begin());
+        if (at == data.columns.end())
+            data.columns.push_back(w.index);
+    }
+    const std::size_t slots = data.columns.size();
+    const auto shared_kinds = std::make_shared<column_kinds>();
+    column_kinds& kinds = *shared_kinds;
+    kinds.categorical.assign(slots, false);
+    kinds.text_found.assign(slots, false);
+    kinds.levels.resize(slots);
+    for (const auto& v : terms.variables)
+        if (v.forced_categorical)
+            kinds.categorical[v.slot] = true;
+
+    std::vector<long long> lines;
+    std::string row_error;
+    long long zero_weights = 0;
+    long double sum_log_weights = 0;
+    std::vector<long double> sums;
+    long long rows_fitted = 0;
+    for (std::size_t attempt = 0; attempt <= slots; ++attempt) {
+        // Gather the levels of the categorical columns, and find any other
+        // text column on the way.
+        const bool any_categorical = std::find(kinds.categorical.begin(), kinds.categorical.end(),
+                                               true) != kinds.categorical.end();
+        while (any_categorical) {
+            for (std::size_t s = 0; s < slots; ++s)
+                kinds.levels[s] = kinds.categorical[s] ? std::make_unique<level_table>() : nullptr;
+            const scan_hooks hooks = coder_of(kinds, data, true, nullptr);
+            data.counts = scan_rows(*data.file, data.header, data.columns, nullptr, data.progress,
+                                    false, false, &hooks);
+            if (!kinds.error.empty())
+                return refused_run(exit_data_unusable, data.path + ": " + kinds.error);
+            if (!data.counts.ok) {
+                reading_failed(data);
+                return refused_run(data.status, data.reason);
+            }
+            if (!take_text_columns(kinds))
+                break;
+        }
+        if (kinds.categorical[0] && terms.response.kind == expression_kind::column)
+            return refused_run(exit_data_unusable,
+                               "the response " + column_name(data, 0) + " holds text, not numbers");
+        if (weighted && kinds.categorical[weight_slot])
+            return refused_run(exit_data_unusable, "--weights: column " +
+                                                       column_name(data, weight_slot) +
+                                                       " holds text, not numbers");
+        std::vector<const level_table*> levels;
+        for (const auto& v : terms.variables) {
+            if ((v.plain_column || v.forced_categorical) && kinds.categorical[v.slot]) {
+                levels.push_back(kinds.levels[v.slot].get());
+                continue;
+            }
+            levels.push_back(nullptr);
+        }
+        // A function of a text column, or a text column in the response.
+        for (std::size_t v = 0; v <= terms.variables.size(); ++v) {
+            const term_expression& e =
+                v < terms.variables.size() ? terms.variables[v].value : terms.response;
+            if (v < terms.variables.size() && levels[v])
+                continue;
+            std::vector<const term_expression*> stack = {&e};
+            while (!stack.empty()) {
+                const term_expression* node = stack.back();
+                stack.pop_back();
+                if (node->kind == expression_kind::column && kinds.categorical[node->slot])
+                    return refused_run(exit_data_unusable,
+                                       (v < terms.variables.size() ? terms.variables[v].label
+                                                                   : terms.response_label) +
+                                           ": column " + column_name(data, node->slot) +
+                                           " holds text, not numbers");
+                for (const auto& o2 : node->operands)
+                    stack.push_back(&o2);
+            }
+        }
+        const design_coding coding = code_design(terms, levels);
+        row_expander expander(terms, coding);
+        const std::size_t width = expander.width();
+        const int lead = weighted && terms.intercept ? 1 : 0;
+        const std::size_t out_width = 1 + lead + width;
+        design d;
+        d.predictors = static_cast<int>(lead + width);
+        d.intercept = terms.intercept && !weighted;
+        const std::size_t raw_width = slots;
+
+        // The design rows [y, columns...], weighted rows times sqrt(w).
+        row_source source = [&](const row_sink& sink) {
+            std::vector<double> out(scan_block_rows * out_width);
+            std::vector<double> x(width);
+            sums.assign(out_width, 0.0L);
+            rows_fitted = 0;
+            zero_weights = 0;
+            sum_log_weights = 0;
+            const scan_hooks hooks = coder_of(kinds, data, false, &lines);
+            const row_sink expand = [&](const double* values, std::size_t rows) {
+                std::size_t m = 0;
+                for (std::size_t i = 0; i < rows; ++i) {
+                    const double* raw = values + i * raw_width;
+                    double* to = out.data() + m * out_width;
+                    double root = 1;
+                    if (weighted) {
+                        const double w = raw[weight_slot];
+                        if (w < 0) {
+                            row_error = "line " + std::to_string(lines[i]) + ": the weight " +
+                                        short_number(w, 17) + " is negative";
+                            return false;
+                        }
+                        if (w == 0) {
+                            ++zero_weights;
+                            continue;
+                        }
+                        root = std::sqrt(w);
+                        sum_log_weights += std::log(static_cast<long double>(w));
+                    }
+                    double y;
+                    if (!expander.expand(raw, y, x.data())) {
+                        row_error = "line " + std::to_string(lines[i]) + ": " + expander.why(raw);
+                        return false;
+                    }
+                    to[0] = root * y;
+                    if (lead)
+                        to[1] = root;
+                    for (std::size_t j = 0; j < width; ++j)
+                        to[1 + lead + j] = root * x[j];
+                    for (std::size_t j = 0; j < out_width; ++j)
+                        sums[j] += to[j];
+                    ++rows_fitted;
+                    ++m;
+                }
+                return m == 0 || sink(out.data(), m);
+            };
+            data.counts = scan_rows(*data.file, data.header, data.columns, expand, data.progress,
+                                    false, false, &hooks);
+            return data.counts.ok && !data.counts.stopped;
+        };
+
+        const least_squares_fit fit = fit_least_squares(d, pipelined(source, out_width));
+        if (!row_error.empty())
+            return refused_run(exit_data_unusable, data.path + ": " + row_error);
+        if (!kinds.error.empty())
+            return refused_run(exit_data_unusable, data.path + ": " + kinds.error);
+        if (take_text_columns(kinds))
+            continue; // a text column: gather its levels and fit again
+        if (!data.counts.ok) {
+            reading_failed(data);
+            return refused_run(data.status, data.reason);
+        }
+        if (!fit.ok)
+            return refused_run(fit.error.rfind("too few", 0) == 0 ? exit_data_unusable
+                                                                  : exit_not_fitted,
+                               fit.error);
+
+        // The report.
+        const std::vector<std::string> names = coefficient_names(coding);
+        least_squares_fit shown = fit;
+        const Eigen::MatrixXd kept = kept_triangle(fit.triangle, fit.aliased);
+        const Eigen::Index k = kept.cols() - 1;
+        if (lead) {
+            // R² and F about the weighted mean: what the terms add to the
+            // intercept's fit.
+            shown.tss = fit.rss;
+            for (Eigen::Index a = 1; a < k; ++a)
+                shown.tss += kept(a, k) * kept(a, k);
+        }
+        model_run run;
+        run.report = linear_report(program, names, formula_text(terms), terms.intercept, data,
+                                   shown, o.level);
+        run.report.response = terms.response_label;
+        if (weighted) {
+            // The weights' own term of the likelihood, as R's logLik counts it.
+            const double half_log_w = static_cast<double>(sum_log_weights) / 2;
+            run.report.log_likelihood += half_log_w;
+            run.report.aic -= 2 * half_log_w;
+            run.report.bic -= 2 * half_log_w;
+            run.report.extra_json.push_back({"weights", json_string(o.weights)});
+            run.report.extra_json.push_back({"zero_weights", std::to_string(zero_weights)});
+        }
+        const double df = static_cast<double>(run.report.df);
+        if (!o.se.empty()) {
+            hc_type type = hc_type::hc0;
+            parse_hc_type(o.se, type);
+            std::vector<int> kept_columns;
+            for (std::size_t j = 0; j < fit.aliased.size(); ++j)
+                if (!fit.aliased[j])
+                    kept_columns.push_back(static_cast<int>(j));
+            Eigen::VectorXd beta(k);
+            std::vector<double> means(static_cast<std::size_t>(k), 0.0);
+            const int implicit = d.intercept ? 1 : 0; // the core's own column of ones
+            for (Eigen::Index a = 0; a < k; ++a) {
+                const int j = kept_columns[static_cast<std::size_t>(a)];
+                beta(a) = fit.coefficients[static_cast<std::size_t>(j)];
+                if (j >= implicit && rows_fitted > 0)
+                    means[static_cast<std::size_t>(a)] = static_cast<double>(
+                        sums[static_cast<std::size_t>(1 + j - implicit)] / rows_fitted);
+            }
+            sandwich_covariance sandwich(kept, beta, means, d.intercept, type);
+            std::vector<double> row(static_cast<std::size_t>(k));
+            const bool read = source([&](const double* values, std::size_t rows) {
+                for (std::size_t i = 0; i < rows; ++i) {
+                    const double* r = values + i * out_width;
+                    for (Eigen::Index a = 0; a < k; ++a) {
+                        const int j = kept_columns[static_cast<std::size_t>(a)];
+                        row[static_cast<std::size_t>(a)] = j < implicit ? 1.0 : r[1 + j - implicit];
+                    }
+                    sandwich.add(r[0], row.data());
+                }
+                return true;
+            });
+            if (!read) {
+                reading_failed(data);
+                return refused_run(data.status, data.reason);
+            }
+            const Eigen::MatrixXd cov = sandwich.covariance();
+            run.report.estimates.clear();
+            for (Eigen::Index a = 0; a < k; ++a) {
+                const std::size_t j =
+                    static_cast<std::size_t>(kept_columns[static_cast<std::size_t>(a)]);
+                run.report.estimates.push_back(make_coefficient(names[j], fit.coefficients[j],
+                                                                std::sqrt(cov(a, a)), df, o.level));
+            }
+            std::string upper = o.se;
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            run.report.extra_text.push_back("Standard errors: heteroskedasticity-consistent (" +
+                                            upper + ")");
+        }
+        run.report.extra_json.push_back(
+            {"se_type", json_string(o.se.empty() ? std::string("classical") : o.se)});
+        if (o.anova) {
+            std::vector<std::string> labels;
+            for (const auto& t : terms.terms)
+                labels.push_back(t.label);
+            const auto table = sequential_anova(fit.triangle, fit.aliased,
+                                                coefficient_terms(coding), labels, fit.rss, df);
+            run.report.extra_json.push_back({"anova", anova_json(table)});
+            const auto text = anova_text(table);
+            run.report.extra_text.insert(run.report.extra_text.end(), text.begin(), text.end());
+        }
+        // The fit as a model to take further (--save, --predict), and its
+        // diagnostics from one more read of the design rows.
+        std::unique_ptr<fitted_model> design_fit = linear_fitted_model(d, fit, {});
+        linear_diagnostics diagnostics;
+        const bool diagnosed = diagnose_linear(
+            d, fit, pipelined(source, out_width),
+            [&design_fit](const double* row, double* gradient) {
+                double value = NAN;
+                design_fit->evaluate(row, value, gradient);
+                return row[0] - value;
+            },
+            design_fit->triangle, diagnostics);
+        if (!diagnosed || !data.counts.ok) {
+            reading_failed(data);
+            return refused_run(data.status, data.reason);
+        }
+        note_diagnostics(run.report, diagnostics, names, weighted);
+        auto model = std::make_shared<terms_model>(
+            terms, shared_kinds, coding, std::move(design_fit), lead != 0,
+            weighted ? static_cast<std::ptrdiff_t>(weight_slot) : -1);
+        model->columns = data.columns;
+        model->weight_columns = weighted && weight_slot == terms.columns.size() ? 1 : 0;
+        run.fitted = model;
+
+        // The fitted value at a row of the chosen columns, for the plot.
+        auto shared_terms = std::make_shared<model_terms>(terms);
+        auto shared_coding = std::make_shared<design_coding>(coding);
+        // Later reads of these columns (the plot) code their text alike.
+        auto later = std::make_shared<scan_hooks>(coder_of(kinds, data, false, nullptr));
+        later->code = [shared_kinds, code = later->code](std::size_t slot, const std::string& text,
+                                                         double& value) {
+            return code(slot, text, value);
+        };
+        data.kept_hooks = later;
+        data.hooks = later.get();
+
+        std::vector<double> b = fit.coefficients;
+        for (double& v : b)
+            if (std::isnan(v))
+                v = 0;
+        const bool intercept = terms.intercept;
+        run.predict = [shared_terms, shared_coding, b, intercept](const double* raw) {
+            row_expander e(*shared_terms, *shared_coding);
+            std::vector<double> x(e.width());
+            double y;
+            e.expand(raw, y, x.data());
+            double value = intercept ? b[0] : 0;
+            for (std::size_t j = 0; j < x.size(); ++j)
+                value += b[j + (intercept ? 1 : 0)] * x[j];
+            return value;
+        };
+        return run;
+    }
+    return refused_run(exit_data_unusable, "the columns' kinds could not be settled");
+}
+
+} // namespace models

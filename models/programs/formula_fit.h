@@ -1,0 +1,39 @@
+// Linear models beyond plain numeric columns: a formula's terms with
+// categorical columns, interactions and transforms; case weights; the
+// sequential analysis of variance; heteroskedasticity-consistent standard
+// errors; intervals at any level. The rows are read as the chosen columns
+// (text levels coded as ids), expanded into design columns and fitted by
+// the streamed least squares; a column whose text shows it is categorical
+// costs one pass to gather its levels first.
+#pragma once
+
+#include "model_data.h"
+#include "model_run.h"
+#include "model_terms.h"
+
+#include <string>
+
+namespace models {
+
+// The terms of --formula (status and reason set when it cannot be used:
+// exit 2 when malformed, exit 1 when a column is missing).
+model_terms formula_terms(const std::string& formula, const model_data& data,
+                          const std::string& weights, int& status, std::string& reason);
+
+// For a question that takes a formula (the dialogue's predictors): empty
+// when text is a formula over these columns, else why not ("--formula: at
+// character 9: expected ..." or the unknown column, with the columns).
+std::string formula_problem(const std::string& text, const std::vector<std::string>& names);
+
+// The terms of the powers 1..degree of data's one predictor ("x", "x^2").
+model_terms power_terms(const model_data& data, int degree);
+
+// Fits the terms to the data as the options say (weights, anova, se,
+// level) and reports the fit as program.
+model_run run_terms(const program_info& program, const options& o, model_data& data,
+                    model_terms terms);
+
+// Whether the options ask for what only run_terms gives.
+bool needs_terms(const options& o);
+
+} // namespace models
