@@ -84,13 +84,25 @@ written_file failed(int status, const std::string& error) {
 
 } // namespace
 
+std::string saved_line(const written_file& saved) {
+    return "Fitted values and influence of " + std::to_string(saved.rows) + " rows saved to " +
+           saved.path +
+           (saved.empty > 0 ? " (" + std::to_string(saved.empty) + " skipped rows left empty)."
+                            : ".");
+}
+
+std::string predicted_line(const written_file& predicted) {
+    return "Predictions for " + std::to_string(predicted.rows - predicted.empty) + " of " +
+           std::to_string(predicted.rows) + " new rows written to " + predicted.path +
+           (predicted.empty > 0 ? " (" + std::to_string(predicted.empty) +
+                                      " not predicted: a missing value or a value the model "
+                                      "cannot take)."
+                                : ".");
+}
+
 void note_saved(fit_report& report, const written_file& saved) {
     report.extra_json.push_back({"saved_file", json_string(saved.path)});
-    report.extra_text.push_back(
-        "Fitted values and influence of " + std::to_string(saved.rows) + " rows saved to " +
-        saved.path +
-        (saved.empty > 0 ? " (" + std::to_string(saved.empty) + " skipped rows left empty)."
-                         : "."));
+    report.extra_text.push_back(saved_line(saved));
 }
 
 void note_predicted(fit_report& report, const written_file& predicted) {
@@ -98,13 +110,7 @@ void note_predicted(fit_report& report, const written_file& predicted) {
     report.extra_json.push_back(
         {"predictions", "{\"rows\": " + std::to_string(predicted.rows) +
                             ", \"not_predicted\": " + std::to_string(predicted.empty) + "}"});
-    report.extra_text.push_back(
-        "Predictions for " + std::to_string(predicted.rows - predicted.empty) + " of " +
-        std::to_string(predicted.rows) + " new rows written to " + predicted.path +
-        (predicted.empty > 0 ? " (" + std::to_string(predicted.empty) +
-                                   " not predicted: a missing value or a value the model "
-                                   "cannot take)."
-                             : "."));
+    report.extra_text.push_back(predicted_line(predicted));
 }
 
 std::string default_predictions_path(const std::string& new_path) {
@@ -117,6 +123,9 @@ std::string default_save_path(const std::string& data_path) {
 
 written_file save_fitted_values(const fitted_model& model, model_data& data,
                                 const std::string& path) {
+    std::error_code same_error;
+    if (path == data.path || std::filesystem::equivalent(path, data.path, same_error))
+        return failed(exit_usage, "--save: " + path + " is the data file itself");
     replaced_file file;
     if (!file.open(path))
         return failed(exit_data_unusable, file.error());
