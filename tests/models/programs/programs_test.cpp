@@ -6,16 +6,19 @@
 #include "dialogue.h"
 #include "fit_plot.h"
 #include "influence.h"
+#include "number_text.h"
 
 #include <Eigen/Dense>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -406,6 +409,54 @@ TEST(Batch, SaveAndPredictFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(no_folder + ".partial"));
     EXPECT_EQ(read_text(fresh).substr(0, 9), "id,x2,x1\n");
+}
+
+// The values as read are written as std::to_chars writes them, by a faster
+// road for short decimals: the same text for decimals of every length and
+// magnitude, the edges of the fast road, and values that are no short decimal.
+TEST(NumberText, ShortDecimalsAsToCharsWritesThem) {
+    std::vector<double> values = {
+        0,         -0.0,    1,       -1,         10,    100000, 123456,
+        1e15,      1e16,    0x1p51,  0x1p51 - 1, 0.001, 0.0012, 0.00099,
+        0.1 + 0.2, 1.0 / 3, 99999.5, 1e22,       1e23,  5e-324, 1.7976931348623157e308,
+        NAN,       INFINITY};
+    std::mt19937_64 random(20240601);
+    char text[40];
+    for (int i = 0; i < 200000; ++i) {
+        const int digits = 1 + static_cast<int>(random() % 17);
+        unsigned long long whole = random() % 100000000000000000ULL;
+        while (whole >= 10 && std::to_string(whole).size() > static_cast<std::size_t>(digits))
+            whole /= 10;
+        std::snprintf(text, sizeof text, "%llue%d", whole,
+                      static_cast<int>(random() % 26) - 8 - digits);
+        values.push_back(std::strtod(text, nullptr) * (i % 2 ? 1 : -1));
+    }
+    for (double v : values) {
+        char fast[number_text_room], exact[number_text_room];
+        const std::string got(fast, put_shortest_of_decimal(fast, v));
+        ASSERT_EQ(got, std::string(exact, std::to_chars(exact, exact + sizeof exact, v).ptr))
+            << std::hexfloat << v;
+    }
+}
+
+// --save over many blocks of rows: every line in order, numbered as whole
+// numbers, with the values as they were written.
+TEST(Batch, SaveKeepsTheRowsOrderOverManyBlocks) {
+    std::string text = "y,x\n";
+    for (int i = 1; i <= 100000; ++i)
+        text +=
+            std::to_string(i % 7) + "." + std::to_string(i % 13) + "," + std::to_string(i) + "\n";
+    const std::string data = temp_file("rows.csv", text);
+    const std::string saved = testing::TempDir() + "rows-saved.csv";
+    const batch_output out = run_batch(*program_numbered(1), {data, "--save", saved}, nullptr);
+    ASSERT_EQ(out.status, 0) << out.err;
+    const auto lines = csv_lines(saved);
+    ASSERT_EQ(lines.size(), 100001u);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i][0], std::to_string(i));
+        ASSERT_EQ(std::stod(lines[i][2]), double(i)); // 100000 reads "1e+05"
+        ASSERT_EQ(lines[i].size(), 8u);
+    }
 }
 
 // A smooth trend over calendar years (40 points, 1980 to 2009), with noise,
