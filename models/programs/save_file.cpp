@@ -211,7 +211,10 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
             }
             if (finishing.valid())
                 finishing.get();
-            finishing = std::async(std::launch::async, [&finish_lines, &b] { finish_lines(b); });
+            // On a thread of its own, or (where none can be started) when
+            // waited for, in turn all the same.
+            finishing = std::async(std::launch::async | std::launch::deferred,
+                                   [&finish_lines, &b] { finish_lines(b); });
             return true;
         },
         data.progress, false, true);
