@@ -12,7 +12,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <vector>
 
 namespace models {
@@ -550,10 +549,13 @@ std::string save_path(const std::string& answer, const std::string& data_path) {
     const std::string name = trimmed(answer);
     if (name.empty())
         return default_save_path(data_path);
-    const std::filesystem::path typed(name);
-    if (typed.has_root_name() || typed.has_root_directory())
+    // (As text: the names are the console's bytes, whatever their code page.)
+    const bool rooted =
+        name.front() == '/' || name.front() == '\\' || (name.size() > 1 && name[1] == ':');
+    const std::size_t folder_end = data_path.find_last_of("/\\");
+    if (rooted || folder_end == std::string::npos)
         return name;
-    return (std::filesystem::path(data_path).parent_path() / typed).string();
+    return data_path.substr(0, folder_end + 1) + name;
 }
 
 std::string save_question(const std::string& data_path) {
