@@ -6,6 +6,7 @@
 #include "fit_plot.h"
 #include "formula.h"
 #include "model_data.h"
+#include "save_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -93,13 +94,21 @@ std::string preview_of(std::string line, std::size_t width) {
     return text;
 }
 
+// A file the user picks: its path, or empty with why set.
+std::string picked_file(dialogue_io& io, std::string& why) {
+    const std::string path = io.pick_file(why);
+    if (path.empty() && why.empty())
+        why = "no file was chosen";
+    return path;
+}
+
 std::string take_file(const program_info&, answers& a, const std::string& answer, dialogue_io& io) {
     if (!answer.empty())
         return "press Enter alone to choose the file";
     std::string why;
-    const std::string path = io.pick_file(why);
+    const std::string path = picked_file(io, why);
     if (path.empty())
-        return why.empty() ? "no file was chosen" : why;
+        return why;
     std::unique_ptr<byte_source> file = open_file(io, path);
     tell(io, "Data file: " + path + "\n");
     const preview_lines preview = read_preview(*file, preview_count, preview_bytes);
@@ -444,12 +453,12 @@ std::string shortened_candidates(const std::vector<std::string>& table) {
     return text;
 }
 
-// A reason for the data as the dialogue says it: without the batch
-// option it came from.
+// A reason as the dialogue says it: without the batch option it came from.
 std::string without_option(const std::string& reason) {
-    for (const char* option : {"--y: ", "--x: "})
+    for (const std::string option :
+         {"--y: ", "--x: ", "--save: ", "--predict: ", "--predictions: "})
         if (reason.rfind(option, 0) == 0)
-            return reason.substr(5);
+            return reason.substr(option.size());
     return reason;
 }
 
@@ -470,10 +479,19 @@ double flat_line_rss(model_data& data) {
     return data.counts.ok ? sum_of_squares : NAN;
 }
 
+// What a report leaves to take further: its plot, its fitted model (null
+// when the model keeps none) and the data, open, to read again.
+struct reported_fit {
+    std::unique_ptr<plot_model> plot;
+    std::shared_ptr<const fitted_model> fitted;
+    model_data data;
+};
+
 // Fits what the answers say and shows the report; false with why when the
 // model could not be fitted.
 bool fit_and_report(const program_info& program, answers& a, dialogue_io& io,
-                    std::unique_ptr<plot_model>& plot) {
+                    reported_fit& reported) {
+    reported = reported_fit{};
     model_data data = open_model_data(open_file(io, a.path), a.path, a.o.y, a.o.x,
                                       program.kind == model_kind::linear ||
                                               program.kind == model_kind::best_linear ||
@@ -516,11 +534,52 @@ bool fit_and_report(const program_info& program, answers& a, dialogue_io& io,
                          "): the start values have led it to a false optimum. bye goes back to "
                          "them; try others.\n\n");
     }
-    plot = plot_of(run, data);
+    reported.plot = plot_of(run, data);
+    reported.fitted = run.fitted;
+    reported.data = std::move(data);
     return true;
 }
 
-enum class command { none, end, back, new_file, plot };
+constexpr const char* no_fitted_model =
+    "This model keeps no fitted values: nothing can be saved or predicted.\n";
+
+// Where S saves: the default beside the data for Enter; a name without a
+// folder goes beside the data too, not into the program's folder.
+std::string save_path(const std::string& answer, const std::string& data_path) {
+    const std::string name = trimmed(answer);
+    if (name.empty())
+        return default_save_path(data_path);
+    // (As text: the names are the console's bytes, whatever their code page.)
+    const bool rooted =
+        name.front() == '/' || name.front() == '\\' || (name.size() > 1 && name[1] == ':');
+    const std::size_t folder_end = data_path.find_last_of("/\\");
+    if (rooted || folder_end == std::string::npos)
+        return name;
+    return data_path.substr(0, folder_end + 1) + name;
+}
+
+std::string save_question(const std::string& data_path) {
+    return "Save the fitted values as (Enter: " + default_save_path(data_path) + "): ";
+}
+
+// N: the new rows picked as the data file is, predicted into a file beside
+// them; says where, or why not.
+void predict_new_rows(const reported_fit& reported, const answers& a, dialogue_io& io) {
+    std::string why;
+    const std::string path = picked_file(io, why);
+    if (path.empty()) {
+        tell(io, "Refused: " + why + "\n");
+        return;
+    }
+    tell(io, "New data file: " + path + "\n");
+    const written_file predicted =
+        write_predictions(*reported.fitted, reported.data.header.names, path, "", a.o.level);
+    tell(io, (predicted.ok ? predicted_line(predicted)
+                           : "Refused: " + without_option(predicted.error)) +
+                 "\n");
+}
+
+enum class command { none, end, back, new_file, plot, save, predict };
 
 command command_of(const std::string& answer) {
     const std::string word = lowered(trimmed(answer));
@@ -532,6 +591,10 @@ command command_of(const std::string& answer) {
         return command::new_file;
     if (word == "p")
         return command::plot;
+    if (word == "s")
+        return command::save;
+    if (word == "n")
+        return command::predict;
     return command::none;
 }
 
@@ -544,9 +607,11 @@ void hold_dialogue(const program_info& program, dialogue_io& io) {
     // The answers taken last, offered again by Enter after a report.
     std::vector<std::string> kept(questions.size());
     answers a;
-    std::unique_ptr<plot_model> plot;
+    reported_fit fit;
     std::size_t step = 0;
     bool reported = false;
+    // After S: the question for the file's name.
+    bool naming_save = false;
     const auto answer_question = [&](std::string answer) {
         if (step > 0 && trimmed(answer).empty() && !kept[step].empty())
             answer = kept[step];
@@ -561,13 +626,15 @@ void hold_dialogue(const program_info& program, dialogue_io& io) {
         else
             kept[step] = trimmed(answer);
         if (++step == questions.size()) {
-            reported = fit_and_report(program, a, io, plot);
+            reported = fit_and_report(program, a, io, fit);
             --step;
         }
     };
     for (;;) {
-        tell(io, reported ? "P shows the plot, Enter asks again, file picks a new file, END ends: "
-                          : question_text(program, questions[step], kept[step]));
+        tell(io, !reported     ? question_text(program, questions[step], kept[step])
+                 : naming_save ? save_question(fit.data.path)
+                               : "P plots, S saves fitted values, N predicts, Enter asks again, "
+                                 "file, END ends: ");
         std::string answer;
         const bool more = io.ask(answer);
         if (!more && answer.empty())
@@ -576,7 +643,9 @@ void hold_dialogue(const program_info& program, dialogue_io& io) {
         if (said == command::end)
             break;
         if (said == command::back) {
-            if (reported)
+            if (naming_save)
+                naming_save = false;
+            else if (reported)
                 reported = false;
             else if (step == 0)
                 break;
@@ -585,23 +654,36 @@ void hold_dialogue(const program_info& program, dialogue_io& io) {
             if (step == 0)
                 io.clear();
         } else if (said == command::new_file) {
-            reported = false;
+            reported = naming_save = false;
             step = 0;
             io.clear();
             answer_question("");
         } else if (!reported) {
             answer_question(answer);
+        } else if (naming_save) {
+            const written_file saved =
+                save_fitted_values(*fit.fitted, fit.data, save_path(answer, fit.data.path));
+            tell(io,
+                 (saved.ok ? saved_line(saved) : "Refused: " + without_option(saved.error)) + "\n");
+            naming_save = !saved.ok;
         } else if (said == command::plot) {
-            if (plot && io.show_plot)
-                io.show_plot(*plot);
+            if (fit.plot && io.show_plot)
+                io.show_plot(*fit.plot);
             else
                 tell(io, "No plot can be shown here.\n");
+        } else if (said == command::save || said == command::predict) {
+            if (!fit.fitted)
+                tell(io, no_fitted_model);
+            else if (said == command::save)
+                naming_save = true;
+            else
+                predict_new_rows(fit, a, io);
         } else if (trimmed(answer).empty()) {
             // The questions again, each offering the answer it was given.
             reported = false;
             step = 1;
         } else {
-            tell(io, "Refused: P, Enter, file, bye or END, please.\n");
+            tell(io, "Refused: P, S, N, Enter, file, bye or END, please.\n");
         }
         if (!more)
             break;

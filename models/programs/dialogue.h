@@ -2,8 +2,10 @@
 // preview, the columns, the model's own questions, the report, the plot.
 // Commands, in any case, at any question: "bye" goes back a question,
 // "file" starts again with a new file, "END" ends; the end of input ends.
-// After the report, "P" shows the plot and Enter asks the questions again,
-// each offering the answer it was given. Text is laid out for the
+// After the report, "P" shows the plot, "S" saves the fitted values (to a
+// name asked for, beside the data by default), "N" predicts the rows of a
+// file picked as the data file is (into a file beside it), and Enter asks
+// the questions again, each offering the answer it was given. Text is laid out for the
 // console's width (console_layout.h). Portable:
 // the console, the picker run and the plot window come in through
 // dialogue_io, so the dialogue itself runs in the unit tests.

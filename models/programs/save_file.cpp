@@ -1,11 +1,14 @@
 #include "save_file.h"
 
 #include "influence.h"
+#include "number_text.h"
 #include "replaced_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <initializer_list>
 #include <system_error>
 
@@ -13,18 +16,15 @@ namespace models {
 
 namespace {
 
-// Bytes gathered before they go to the file.
-constexpr std::size_t flush_bytes = std::size_t(1) << 16;
-
-// The shortest text that reads back as the same double; nothing when the
-// value is not finite (an empty field, as for a missing value).
-void append_number(std::string& out, double value) {
-    if (!std::isfinite(value))
-        return;
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    out.append(text, written.ptr);
-}
+// Bytes gathered before they go to the file: large blocks, few writes.
+constexpr std::size_t flush_bytes = std::size_t(1) << 20;
+// The result fields a row of either file has at most.
+constexpr std::size_t most_results = 6;
+// Of a block's lines, the share whose start the reading thread puts
+// together for --save: reading a row costs about as much as putting the
+// start of its line together, and the results and writing about as much
+// again, so with this share the two threads are about equally busy.
+constexpr double reader_share_of_starts = 0.7;
 
 // A CSV field, quoted when it holds a comma, a quote, a line end or
 // surrounding spaces.
@@ -44,18 +44,64 @@ void append_field(std::string& out, const std::string& text) {
     out += '"';
 }
 
-// A row's result fields after its leading ones: each value, or all empty
-// when the row has none (counted).
-void append_results(std::string& out, bool ok, std::initializer_list<double> values,
-                    written_file& result) {
+// A row's result fields after its leading ones, and the line's end, at a
+// buffer with room for most_results numbers and their commas: each value
+// as the shortest text that reads back as it, empty where it is not
+// finite, all empty when the row has none (counted).
+char* put_results(char* at, bool ok, std::initializer_list<double> values, written_file& result) {
     ++result.rows;
     result.empty += ok ? 0 : 1;
     for (double v : values) {
-        out += ',';
-        if (ok)
-            append_number(out, v);
+        *at++ = ',';
+        if (ok && std::isfinite(v))
+            at = put_shortest(at, v);
     }
-    out += '\n';
+    *at++ = '\n';
+    return at;
+}
+
+bool is_categorical(const fitted_model& model, std::size_t c) {
+    return c < model.coded.size() && model.coded[c];
+}
+
+// The room a line's categorical fields may need beyond a number's: each
+// column's longest level, every character doubled by quoting, and quotes.
+std::size_t level_room(const fitted_model& model) {
+    std::size_t room = 0;
+    for (std::size_t c = 0; c < model.columns.size(); ++c) {
+        if (!is_categorical(model, c))
+            continue;
+        std::size_t longest = 0;
+        for (int id = 0;; ++id) {
+            const std::string text = model.level_text(c, id);
+            if (text.empty())
+                break;
+            longest = std::max(longest, text.size());
+        }
+        room += 2 * longest + 2;
+    }
+    return room;
+}
+
+// A line's start at a buffer with room for it: the row number and the
+// values as read, each with its comma before it (empty where missing); a
+// categorical column's level as the data wrote it.
+char* put_line_start(char* at, long long row_number, const double* row, std::size_t width,
+                     const fitted_model& model) {
+    at = std::to_chars(at, at + number_text_room, row_number).ptr;
+    for (std::size_t c = 0; c < width; ++c) {
+        *at++ = ',';
+        if (!std::isfinite(row[c]))
+            continue;
+        if (is_categorical(model, c)) {
+            std::string field;
+            append_field(field, model.level_text(c, row[c]));
+            at = std::copy(field.begin(), field.end(), at);
+        } else {
+            at = put_shortest_of_decimal(at, row[c]);
+        }
+    }
+    return at;
 }
 
 // Hands the gathered text to the file once there is enough of it.
@@ -84,13 +130,25 @@ written_file failed(int status, const std::string& error) {
 
 } // namespace
 
+std::string saved_line(const written_file& saved) {
+    return "Fitted values and influence of " + std::to_string(saved.rows) + " rows saved to " +
+           saved.path +
+           (saved.empty > 0 ? " (" + std::to_string(saved.empty) + " skipped rows left empty)."
+                            : ".");
+}
+
+std::string predicted_line(const written_file& predicted) {
+    return "Predictions for " + std::to_string(predicted.rows - predicted.empty) + " of " +
+           std::to_string(predicted.rows) + " new rows written to " + predicted.path +
+           (predicted.empty > 0 ? " (" + std::to_string(predicted.empty) +
+                                      " not predicted: a missing value or a value the model "
+                                      "cannot take)."
+                                : ".");
+}
+
 void note_saved(fit_report& report, const written_file& saved) {
     report.extra_json.push_back({"saved_file", json_string(saved.path)});
-    report.extra_text.push_back(
-        "Fitted values and influence of " + std::to_string(saved.rows) + " rows saved to " +
-        saved.path +
-        (saved.empty > 0 ? " (" + std::to_string(saved.empty) + " skipped rows left empty)."
-                         : "."));
+    report.extra_text.push_back(saved_line(saved));
 }
 
 void note_predicted(fit_report& report, const written_file& predicted) {
@@ -98,13 +156,7 @@ void note_predicted(fit_report& report, const written_file& predicted) {
     report.extra_json.push_back(
         {"predictions", "{\"rows\": " + std::to_string(predicted.rows) +
                             ", \"not_predicted\": " + std::to_string(predicted.empty) + "}"});
-    report.extra_text.push_back(
-        "Predictions for " + std::to_string(predicted.rows - predicted.empty) + " of " +
-        std::to_string(predicted.rows) + " new rows written to " + predicted.path +
-        (predicted.empty > 0 ? " (" + std::to_string(predicted.empty) +
-                                   " not predicted: a missing value or a value the model "
-                                   "cannot take)."
-                             : "."));
+    report.extra_text.push_back(predicted_line(predicted));
 }
 
 std::string default_predictions_path(const std::string& new_path) {
@@ -117,6 +169,9 @@ std::string default_save_path(const std::string& data_path) {
 
 written_file save_fitted_values(const fitted_model& model, model_data& data,
                                 const std::string& path) {
+    std::error_code same_error;
+    if (path == data.path || std::filesystem::equivalent(path, data.path, same_error))
+        return failed(exit_usage, "--save: " + path + " is the data file itself");
     replaced_file file;
     if (!file.open(path))
         return failed(exit_data_unusable, file.error());
@@ -129,39 +184,81 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
     influence_meter meter(model);
     written_file result;
     const std::size_t width = model.columns.size();
-    // Categorical columns read as the fit's level ids, written back as text.
+    // Two threads share the work of a block of rows: this one reads it and
+    // puts the start of its first lines together (the row number and the
+    // values as read); a second one puts the rest together, adds the
+    // results and writes the lines, while this one goes on with the next
+    // block. Two blocks take turns, so memory does not grow with the rows.
+    struct block {
+        std::vector<double> values;
+        long long first_row = 0;
+        std::string starts;
+        std::vector<std::size_t> ends; // of each line's start in starts
+    };
+    block blocks[2];
+    int turn = 0;
+    long long next_row = 1;
+    const std::size_t line_room =
+        (width + most_results + 1) * (number_text_room + 1) + level_room(model);
+    std::vector<char> line(line_room), start(line_room);
+    out.reserve(flush_bytes + line_room);
+    const auto finish_lines = [&](const block& b) {
+        const std::size_t rows = b.values.size() / width;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double* row = b.values.data() + i * width;
+            const bool complete =
+                std::all_of(row, row + width, [](double v) { return std::isfinite(v); });
+            const row_influence r = complete ? meter.influence(row) : row_influence();
+            char* at = line.data();
+            if (i < b.ends.size())
+                out.append(b.starts, i == 0 ? 0 : b.ends[i - 1],
+                           b.ends[i] - (i == 0 ? 0 : b.ends[i - 1]));
+            else
+                at = put_line_start(at, b.first_row + static_cast<long long>(i), row, width, model);
+            at = put_results(at, r.ok,
+                             {r.fitted, r.residual, r.std_residual, r.leverage, r.cooks_distance},
+                             result);
+            out.append(line.data(), at);
+            write_when_full(file, out);
+        }
+    };
+    // Categorical columns read as the fit's level ids (written back as text).
     scan_hooks coding;
     coding.coded = model.coded;
     coding.code = [&model](std::size_t c, const std::string& text, double& value) {
         return model.code(c, text, value);
     };
-    const auto categorical = [&model](std::size_t c) {
-        return c < model.coded.size() && model.coded[c];
-    };
+    std::future<void> finishing;
     const scan_counts counts = scan_rows(
         *data.file, data.header, model.columns,
         [&](const double* values, std::size_t rows) {
-            for (std::size_t i = 0; i < rows; ++i) {
-                const double* row = values + i * width;
-                append_number(out, double(result.rows + 1));
-                bool complete = true;
-                for (std::size_t c = 0; c < width; ++c) {
-                    out += ',';
-                    if (categorical(c) && std::isfinite(row[c]))
-                        append_field(out, model.level_text(c, row[c]));
-                    else
-                        append_number(out, row[c]);
-                    complete = complete && std::isfinite(row[c]);
-                }
-                const row_influence r = complete ? meter.influence(row) : row_influence();
-                append_results(out, r.ok,
-                               {r.fitted, r.residual, r.std_residual, r.leverage, r.cooks_distance},
-                               result);
+            block& b = blocks[turn];
+            turn = 1 - turn;
+            b.values.assign(values, values + rows * width);
+            b.first_row = next_row;
+            next_row += static_cast<long long>(rows);
+            b.starts.clear();
+            b.ends.clear();
+            const auto started =
+                static_cast<std::size_t>(static_cast<double>(rows) * reader_share_of_starts);
+            for (std::size_t i = 0; i < started; ++i) {
+                b.starts.append(start.data(),
+                                put_line_start(start.data(),
+                                               b.first_row + static_cast<long long>(i),
+                                               values + i * width, width, model));
+                b.ends.push_back(b.starts.size());
             }
-            write_when_full(file, out);
+            if (finishing.valid())
+                finishing.get();
+            // On a thread of its own, or (where none can be started) when
+            // waited for, in turn all the same.
+            finishing = std::async(std::launch::async | std::launch::deferred,
+                                   [&finish_lines, &b] { finish_lines(b); });
             return true;
         },
         data.progress, false, true, model.coded.empty() ? nullptr : &coding);
+    if (finishing.valid())
+        finishing.get();
     if (!counts.ok)
         return failed(exit_data_unusable,
                       data.path + ": " +
@@ -245,8 +342,11 @@ written_file write_predictions(const fitted_model& model,
                 append_field(out, k < fields.size() ? fields[k] : std::string());
             }
             const row_prediction r = complete ? meter.prediction(row.data()) : row_prediction();
-            append_results(out, r.ok, {r.fit, r.se_fit, r.ci_low, r.ci_high, r.pi_low, r.pi_high},
-                           result);
+            char results[most_results * (number_text_room + 1) + 1];
+            out.append(results,
+                       put_results(results, r.ok,
+                                   {r.fit, r.se_fit, r.ci_low, r.ci_high, r.pi_low, r.pi_high},
+                                   result));
             write_when_full(file, out);
             return true;
         });

@@ -26,7 +26,8 @@ struct written_file {
     long long empty = 0; // of which with empty result fields
 };
 
-// Fitted values, residuals and influence per data row into path.
+// Fitted values, residuals and influence per data row into path; never the
+// data file itself.
 written_file save_fitted_values(const fitted_model& model, model_data& data,
                                 const std::string& path);
 
@@ -42,6 +43,10 @@ written_file write_predictions(const fitted_model& model,
 // and "predictions_file" with its counts.
 void note_saved(fit_report& report, const written_file& saved);
 void note_predicted(fit_report& report, const written_file& predicted);
+
+// The report's line for each: where, and how many rows were left empty.
+std::string saved_line(const written_file& saved);
+std::string predicted_line(const written_file& predicted);
 
 // NEW's name with "-predicted" before its extension: "new.csv" gives
 // "new-predicted.csv".

@@ -6,8 +6,8 @@
 # shows the picked file, its first lines and its numbered columns. Model 1
 # goes the long road: refusals at the question that caused them (no
 # response, a range written with "-", a column past the last, the response
-# among the predictors, a text column), the report, Enter asking again with
-# the answers given, "FILE" for a new file whose text column "every other
+# among the predictors, a text column), the report, S saving the fitted
+# values beside the data, Enter asking again with the answers given, "FILE" for a new file whose text column "every other
 # column" leaves out, "end" in any case. Models 2 to 6 each go one road to
 # their report (and, for the best models, the table of candidates after
 # it). What is typed goes in as real key events into the console window;
@@ -26,7 +26,7 @@ q_file="Press Enter to choose a data file (END ends):"
 q_response="Response column, a number or a name:"
 q_predictors="Predictor columns, such as 2~4,6 (Enter: every other column):"
 q_predictor="Predictor column (Enter: the first other column):"
-q_next="P shows the plot, Enter asks again, file picks a new file, END ends:"
+q_next="P plots, S saves fitted values, N predicts, Enter asks again, file, END ends:"
 
 # Answers the question the console asks (the last driver run found its
 # window) with real key events. The window is focused first: with no window
@@ -158,6 +158,20 @@ fi
 sleep 0.5
 screenshot demo-road-report
 console_screenshot road-model-1-report
+
+echo "== S saves the fitted values beside the data (Enter takes that name)"
+answer "$q_next" "S"
+q_save='Save the fitted values as (Enter: C:\trelvane\demo\fuel-fitted.csv):'
+driver console-prompt "$model" "$q_save" || { e2e_finish; exit; }
+answer "$q_save" ""
+driver console-prompt "$model" "$q_next" || { e2e_finish; exit; }
+expect_console_line \
+  '^Fitted values and influence of [0-9]+ rows saved to C:\\trelvane\\demo\\fuel-fitted\.csv\.$' -E
+if [ -s "$DRIVE_C/trelvane/demo/fuel-fitted.csv" ]; then
+  e2e_ok "fuel-fitted.csv was written beside fuel.csv"
+else
+  e2e_fail "fuel-fitted.csv is not beside fuel.csv"
+fi
 
 echo "== Enter asks again, offering the answers given; FILE starts over with a new file"
 answer "$q_next" ""

@@ -7,16 +7,19 @@
 #include "fit_plot.h"
 #include "formula_fit.h"
 #include "influence.h"
+#include "number_text.h"
 
 #include <Eigen/Dense>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -416,6 +419,7 @@ TEST(Batch, SaveAndPredictFiles) {
         {1, {"@lin", "--save", no_folder}, 1, "s.csv"},
         {1, {"@lin", "--x", "x1,x2", "--predict", no_x2}, 1, "\"x2\""},
         {1, {"@lin", "--predict", fresh, "--predictions", fresh}, 2, "new data itself"},
+        {1, {"@lin", "--save", "@lin"}, 2, "is the data file itself"},
         {2,
          {"@lin", "--formula", "y ~ a + b*x1", "--start", "a=0 b=1", "--predict", no_x2, "--save",
           saved},
@@ -469,6 +473,54 @@ TEST(Batch, SavesAndPredictsCategoricalWeightedFits) {
     EXPECT_NEAR(std::stod(lines[1][1]), 5.0 / 3, 1e-13);
     EXPECT_EQ(lines[2][1], "");
     EXPECT_NEAR(std::stod(lines[3][1]), 5.4, 1e-13);
+}
+
+// The values as read are written as std::to_chars writes them, by a faster
+// road for short decimals: the same text for decimals of every length and
+// magnitude, the edges of the fast road, and values that are no short decimal.
+TEST(NumberText, ShortDecimalsAsToCharsWritesThem) {
+    std::vector<double> values = {
+        0,         -0.0,    1,       -1,         10,    100000, 123456,
+        1e15,      1e16,    0x1p51,  0x1p51 - 1, 0.001, 0.0012, 0.00099,
+        0.1 + 0.2, 1.0 / 3, 99999.5, 1e22,       1e23,  5e-324, 1.7976931348623157e308,
+        NAN,       INFINITY};
+    std::mt19937_64 random(20240601);
+    char text[40];
+    for (int i = 0; i < 200000; ++i) {
+        const int digits = 1 + static_cast<int>(random() % 17);
+        unsigned long long whole = random() % 100000000000000000ULL;
+        while (whole >= 10 && std::to_string(whole).size() > static_cast<std::size_t>(digits))
+            whole /= 10;
+        std::snprintf(text, sizeof text, "%llue%d", whole,
+                      static_cast<int>(random() % 26) - 8 - digits);
+        values.push_back(std::strtod(text, nullptr) * (i % 2 ? 1 : -1));
+    }
+    for (double v : values) {
+        char fast[number_text_room], exact[number_text_room];
+        const std::string got(fast, put_shortest_of_decimal(fast, v));
+        ASSERT_EQ(got, std::string(exact, std::to_chars(exact, exact + sizeof exact, v).ptr))
+            << std::hexfloat << v;
+    }
+}
+
+// --save over many blocks of rows: every line in order, numbered as whole
+// numbers, with the values as they were written.
+TEST(Batch, SaveKeepsTheRowsOrderOverManyBlocks) {
+    std::string text = "y,x\n";
+    for (int i = 1; i <= 100000; ++i)
+        text +=
+            std::to_string(i % 7) + "." + std::to_string(i % 13) + "," + std::to_string(i) + "\n";
+    const std::string data = temp_file("rows.csv", text);
+    const std::string saved = testing::TempDir() + "rows-saved.csv";
+    const batch_output out = run_batch(*program_numbered(1), {data, "--save", saved}, nullptr);
+    ASSERT_EQ(out.status, 0) << out.err;
+    const auto lines = csv_lines(saved);
+    ASSERT_EQ(lines.size(), 100001u);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i][0], std::to_string(i));
+        ASSERT_EQ(std::stod(lines[i][2]), double(i)); // 100000 reads "1e+05"
+        ASSERT_EQ(lines[i].size(), 8u);
+    }
 }
 
 // A smooth trend over calendar years (40 points, 1980 to 2009), with noise,
@@ -595,12 +647,36 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
     const road roads[] = {
         {1,
          "@lin",
-         {"", "9", "1", "bye", "y", "2~9", "2,3", "P", "", "1", "2", "END"},
-         {"Data file: ", "Columns:  1 y  2 x1", "Refused: there is no column 9; the file has 4",
+         {"",          "9", "1", "bye", "y", "2~9", "2,3",        "P",
+          "",          "1", "2", "S",   "",  "s",   "linear.csv", "no/such/folder/x.csv",
+          "named.csv", "n", "x", "END"},
+         {"Data file: ",
+          "Columns:  1 y  2 x1",
+          "Refused: there is no column 9; the file has 4",
           "Refused: there is no column 9: the columns are numbered 1 to 4",
-          "Linear model (ROSKA_mid_15)", "Formula:  y ~ x1 + x2", "P shows the plot",
+          "Linear model (ROSKA_mid_15)",
+          "Formula:  y ~ x1 + x2",
+          "P plots, S saves",
           "Response column, a number or a name (Enter: y): 1",
-          "Predictor columns, such as 2~4,6 (Enter: 2,3): 2", "Formula:  y ~ x1\n",
+          "Predictor columns, such as 2~4,6 (Enter: 2,3): 2",
+          "Formula:  y ~ x1\n",
+          "Save the fitted values as (Enter: ",
+          "linear-fitted.csv): \n",
+          "Fitted values and influence of 31 rows saved to ",
+          "linear-fitted.csv",
+          "(1 skipped",
+          "Refused: ",
+          "linear.csv is the data file itself",
+          "Refused: cannot write ",
+          "no/such/folder/x.csv",
+          "Save the fitted values as",
+          "named.csv\n",
+          "saved to ",
+          "named.csv (1",
+          "New data file: ",
+          "Predictions for 31 of 31 new rows written to ",
+          "linear-predicted.csv.",
+          "Refused: P, S, N, Enter, file, bye or END",
           "The dialogue has ended."},
          1},
         {1,
@@ -618,10 +694,11 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
          1},
         {2,
          "@curve",
-         {"", "y ~ b0 + b1*(x", "y ~ b0 + b1*x", "", "b0=1", "b0=1 b1=1", "end"},
+         {"", "y ~ b0 + b1*(x", "y ~ b0 + b1*x", "", "b0=1", "b0=1 b1=1", "S", "m2.csv", "end"},
          {"Formula, such as", "Refused: column", "Formula, such as", "Start values",
-          "Refused: start values are needed, one for each parameter (b0, b1)", "Refused: ",
-          "Start values", "Non-linear model (ROSKA_mid_16)", "The dialogue has ended."},
+          "Refused: start values are needed, one for each parameter (b0, b1)",
+          "Refused: ", "Start values", "Non-linear model (ROSKA_mid_16)", "40 rows saved to ",
+          "m2.csv.", "The dialogue has ended."},
          0},
         {2,
          "@curve",
@@ -630,27 +707,30 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
          0},
         {3,
          "@curve",
-         {"", "y", "1", "2~3", "x", "3", "bye", "bye", "bye", "bye"},
+         {"", "y", "1", "2~3", "x", "3", "N", "bye", "bye", "bye", "bye"},
          {"Refused: column 1 (\"y\") is the response", "Refused: one predictor column, please",
-          "Formula:  y ~ x + x^2 + x^3", "The dialogue has ended."},
+          "Formula:  y ~ x + x^2 + x^3", "Predictions for 40 of 40 new rows",
+          "curve-predicted.csv.", "The dialogue has ended."},
          0},
         {4,
          "@lin",
-         {"", "1", "", "cv", "CP", "P", "", "", "", "", "end"},
+         {"", "1", "", "cv", "CP", "P", "", "", "", "", "N", "S", "", "end"},
          {"Criterion for the best model: aic, aicc, bic, cp or adjr2 (Enter: bic): cv",
-          "Refused: the criteria are aic, aicc, bic, cp or adjr2", "Coefficients:",
-          "Best subset of each size, by cp", "(Enter: CP): \n", "by cp", "The dialogue has ended."},
+          "Refused: the criteria are aic, aicc, bic, cp or adjr2",
+          "Coefficients:", "Best subset of each size, by cp", "(Enter: CP): \n", "by cp",
+          "Predictions for 31 of 31", "31 rows saved to ", "The dialogue has ended."},
          1},
         {5,
          "@curve",
-         {"", "decay", "x", "", "END"},
-         {"(Enter: aicc): \n", "Best non-linear model", "Curve families by aicc"},
+         {"", "decay", "x", "", "N", "S", "", "END"},
+         {"(Enter: aicc): \n", "Best non-linear model", "Curve families by aicc",
+          "Predictions for 40 of 40", "40 rows saved to "},
          0},
         {6,
          "@curve",
-         {"", "y", "", "12", "", "end"},
+         {"", "y", "", "12", "", "s", "", "n", "end"},
          {"(Enter: cv): \n", "Best curve-linear model", "Degrees by cv:", "  degree 10",
-          "  (2 more not shown"},
+          "  (2 more not shown", "40 rows saved to ", "Predictions for 40 of 40"},
          0},
     };
     for (const auto& r : roads) {
