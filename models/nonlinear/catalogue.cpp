@@ -307,32 +307,40 @@ bool same_shape(const expression& a, const expression& b) {
 
 } // namespace
 
+std::string family_of(const formula& f) {
+    if (f.model.columns_used().size() != 1)
+        return {};
+    for (const family& fam : catalogue())
+        if (same_shape(f.model, parse_formula(fam.text, {"y", "x"}).value.model))
+            return fam.name;
+    return {};
+}
+
 start_suggestion suggest_starts(const formula& f, const std::vector<std::vector<double>>& columns) {
     start_suggestion out;
     out.parameters = f.parameters;
-    const std::vector<int> used = f.model.columns_used();
+    out.family = family_of(f);
     fit_problem pr;
     std::string error;
-    if (used.size() != 1 || !make_problem(f, columns, pr, error))
+    if (out.family.empty() || !make_problem(f, columns, pr, error))
         return out;
-    const Eigen::ArrayXd& column = pr.columns[static_cast<std::size_t>(used[0])];
+    const int used = f.model.columns_used()[0];
+    const Eigen::ArrayXd& column = pr.columns[static_cast<std::size_t>(used)];
     const std::vector<double> x(column.data(), column.data() + pr.n);
     const std::vector<double> y(pr.y.data(), pr.y.data() + pr.n);
     auto [x_lo, x_hi] = std::minmax_element(x.begin(), x.end());
     auto [y_lo, y_hi] = std::minmax_element(y.begin(), y.end());
     const summary s{*x_lo, *x_hi, *x_hi - *x_lo, *y_lo, *y_hi};
     for (const family& fam : catalogue()) {
-        family_fit candidate;
-        candidate.model = parse_formula(fam.text, {"y", "x"}).value;
-        if (!same_shape(f.model, candidate.model.model))
+        if (fam.name != out.family)
             continue;
-        out.family = fam.name;
         if (!(s.range > 0) || (fam.positive_x && s.x_min <= 0) || x.size() <= f.parameters.size())
             return out;
+        family_fit candidate;
+        candidate.model = parse_formula(fam.text, {"y", "x"}).value;
         fit_family(fam, {y, x}, nullptr, s, candidate);
         if (candidate.fit.converged)
             out.starts = candidate.fit.estimates;
-        return out;
     }
     return out;
 }

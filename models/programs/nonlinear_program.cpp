@@ -157,6 +157,55 @@ std::vector<std::vector<double>> column_vectors(const model_data& data,
 
 } // namespace
 
+start_offer offer_starts(byte_source& file, const data_header& header,
+                         const std::string& formula_text, const progress_sink& progress) {
+    start_offer offer;
+    const formula_result parsed = parse_formula(formula_text, header.names);
+    if (!parsed.ok)
+        return offer;
+    const formula& f = parsed.value;
+    offer.parameters = f.parameters;
+    if (family_of(f).empty())
+        return offer;
+    std::vector<int> used = f.response.columns_used();
+    for (int c : f.model.columns_used())
+        if (std::find(used.begin(), used.end(), c) == used.end())
+            used.push_back(c);
+    const std::vector<std::size_t> chosen(used.begin(), used.end());
+    // Every stride-th row is kept; when twice offered_rows are kept, every
+    // other one is dropped and the stride doubles, so the rows kept stay
+    // evenly spread over the file, however long.
+    std::vector<std::vector<double>> columns(header.names.size());
+    std::size_t stride = 1, seen = 0;
+    const auto sink = [&](const double* values, std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i, ++seen) {
+            if (seen % stride != 0)
+                continue;
+            for (std::size_t c = 0; c < chosen.size(); ++c)
+                columns[chosen[c]].push_back(values[i * chosen.size() + c]);
+            if (columns[chosen[0]].size() < 2 * offered_rows)
+                continue;
+            for (std::size_t c : chosen) {
+                std::vector<double>& column = columns[c];
+                for (std::size_t k = 0; 2 * k < column.size(); ++k)
+                    column[k] = column[2 * k];
+                column.resize((column.size() + 1) / 2);
+            }
+            stride *= 2;
+        }
+        return true;
+    };
+    if (!scan_rows(file, header, chosen, sink, progress).ok)
+        return offer;
+    const start_suggestion suggestion = suggest_starts(f, columns);
+    for (std::size_t j = 0; j < suggestion.starts.size(); ++j) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%.3g", suggestion.starts[j]);
+        offer.values += (j == 0 ? "" : ", ") + f.parameters[j] + "=" + value;
+    }
+    return offer;
+}
+
 model_run run_nonlinear(const program_info& program, const options& o, model_data& data) {
     // A trailing "+ e" is the published formulas' error term unless the
     // start values name e.
