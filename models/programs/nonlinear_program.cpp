@@ -357,15 +357,28 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
     table.push_back(std::string("Curve families by ") + name + " (best first):");
     for (const auto& family : result.families) {
         const bool converged = family.fit.converged && !family.skipped;
-        candidates.push_back("{\"family\": " + json_string(family.name) + ", \"formula\": " +
-                             json_string(family.formula_text) + ", \"value\": " +
-                             json_number(converged ? family.criterion_value : NAN) +
-                             ", \"rss\": " + json_number(converged ? family.fit.rss : NAN) +
-                             ", \"converged\": " + (converged ? "true" : "false") + "}");
+        // Parameters that ended at the family's natural bound.
+        std::vector<std::string> held, held_json;
+        for (std::size_t j = 0; converged && j < family.fit.at_bound.size(); ++j)
+            if (family.fit.at_bound[j] != 0) {
+                held.push_back(family.model.parameters[j]);
+                held_json.push_back(json_string(held.back()));
+            }
+        candidates.push_back(
+            "{\"family\": " + json_string(family.name) +
+            ", \"formula\": " + json_string(family.formula_text) +
+            ", \"value\": " + json_number(converged ? family.criterion_value : NAN) +
+            ", \"rss\": " + json_number(converged ? family.fit.rss : NAN) +
+            ", \"converged\": " + (converged ? "true" : "false") +
+            (held.empty() ? "" : ", \"at_bound\": " + json_array(held_json)) + "}");
         std::string line = "  " + family.name + ": ";
         line += converged ? name + std::string(" ") + short_number(family.criterion_value) +
                                 ", RSS " + short_number(family.fit.rss)
                           : "not fitted" + (family.note.empty() ? "" : " (" + family.note + ")");
+        for (std::size_t k = 0; k < held.size(); ++k)
+            line += (k == 0 ? " (" : ", ") + held[k];
+        if (!held.empty())
+            line += held.size() == 1 ? " at its natural bound)" : " at their natural bounds)";
         table.push_back(line);
     }
     run.report.extra_json.push_back({"criterion", json_string(name)});

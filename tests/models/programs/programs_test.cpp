@@ -134,6 +134,7 @@ TEST(Batch, StatusesReasonsAndReports) {
          "\"ci_low\": 0.04692"},
         {2, {"@pur", "--formula", mm, "--start", "Vm=200 K=.1", "--level", "0.9"}, 0, "90% low"},
         {5, {"@pur", "--weights", "w", "--json"}, 0, "\"weights\": \"w\""},
+        {5, {"@pur"}, 0, "RSS 1009.125 (b2 at its natural bound)"},
         {4, {"@lin", "--json"}, 0, "\"candidates\""},
         {4, {"@lin", "--criterion", "cp"}, 0, "by cp"},
         {4, {"@lin", "--criterion", "cv"}, 2, "--criterion"},
