@@ -113,14 +113,30 @@ fit_report nonlinear_report(const program_info& program, const model_data& data,
 }
 
 // Replaces the Wald intervals by profile intervals; a side where the
-// profile does not reach the cut-off is null and said to be unbounded.
+// profile does not reach the cut-off is null and said to be unbounded, or,
+// where a bound comes first, ends at the bound and is said to.
 void profile_report(fit_report& r, const std::vector<profile_interval>& intervals) {
     int evaluations = 0;
+    std::vector<std::string> cut;
     for (std::size_t j = 0; j < intervals.size() && j < r.estimates.size(); ++j) {
         coefficient& c = r.estimates[j];
-        c.ci_low = intervals[j].low;
-        c.ci_high = intervals[j].high;
-        evaluations += intervals[j].evaluations;
+        const profile_interval& interval = intervals[j];
+        c.ci_low = interval.low;
+        c.ci_high = interval.high;
+        evaluations += interval.evaluations;
+        // A parameter at its bound has no interval, as it has no standard error.
+        if (!interval.profiled)
+            continue;
+        for (const bool low_side : {true, false})
+            if (low_side ? interval.low_at_bound : interval.high_at_bound) {
+                const char* side = low_side ? "lower" : "upper";
+                cut.push_back("{\"name\": " + json_string(c.name) +
+                              ", \"end\": " + json_string(side) + "}");
+                r.extra_text.push_back("The profile of " + c.name + " does not reach the cut-off " +
+                                       (low_side ? "below" : "above") +
+                                       " the estimate before its " + side +
+                                       " bound: the interval ends at the bound.");
+            }
         const bool low = std::isnan(c.ci_low), high = std::isnan(c.ci_high);
         if (low || high)
             r.extra_text.push_back("The profile of " + c.name + " does not reach the cut-off " +
@@ -133,6 +149,8 @@ void profile_report(fit_report& r, const std::vector<profile_interval>& interval
         if (member.first == "ci_type")
             member.second = json_string("profile");
     r.extra_json.push_back({"profile_evaluations", std::to_string(evaluations)});
+    if (!cut.empty())
+        r.extra_json.push_back({"ci_at_bound", json_array(cut)});
     r.extra_text.push_back("Confidence intervals by profiling the residual sum of squares (" +
                            std::to_string(evaluations) + " evaluations of the model).");
 }
@@ -279,6 +297,8 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
         solver_options profiling;
         profiling.low_parts = &low;
         profiling.weights = weights;
+        profiling.lower = solving.lower;
+        profiling.upper = solving.upper;
         profile_report(run.report, profile_intervals(f, columns, fit, o.level, profiling));
     }
     const std::size_t names = data.header.names.size();
