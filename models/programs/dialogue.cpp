@@ -349,7 +349,8 @@ std::string take_criterion(const program_info& program, answers& a, const std::s
 
 // A formula is checked against the file's columns at once, so that a
 // refusal says where and why and the same question comes again.
-std::string take_formula(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
+std::string take_formula(const program_info&, answers& a, const std::string& answer,
+                         dialogue_io& io) {
     if (trimmed(answer).empty())
         return "the formula is needed: the response, \"~\" and an expression of columns and "
                "parameters";
@@ -357,7 +358,15 @@ std::string take_formula(const program_info&, answers& a, const std::string& ans
     if (!parsed.ok)
         return parsed.error;
     a.o.formula = answer;
-    a.offer = a.data.file ? offer_starts(*a.data.file, a.data.header, answer) : start_offer{};
+    // The start values offered read the file: a long one shows progress.
+    progress_sink progress;
+    if (io.progress)
+        progress = [&io](std::uint64_t done, std::uint64_t total) {
+            if (total > 0)
+                io.progress("reading the data", double(done) / double(total));
+        };
+    a.offer =
+        a.data.file ? offer_starts(*a.data.file, a.data.header, answer, progress) : start_offer{};
     return {};
 }
 
