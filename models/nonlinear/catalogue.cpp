@@ -13,6 +13,7 @@ namespace models {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double pi = 3.14159265358979323846;
 
 // What a self-start knows of the data.
@@ -56,6 +57,12 @@ struct family {
     const char* text;                               // with the columns y and x
     bool positive_x;                                // needs x > 0
     std::function<candidates(const summary&)> grid; // non-linear parameters' values
+    // Parameters (0-based) that the family defines as not negative, fitted
+    // with that natural bound: rates of approach and decay, scales, shapes.
+    std::vector<int> nonnegative = {};
+    // The bound holds only where no x is negative (Michaelis-Menten's K: the
+    // pole at x = -K then stays left of the data).
+    bool bound_needs_nonnegative_x = false;
     // Parameters (0-based) whose pairs describe the same curve when swapped,
     // swapped so that the first pair's `order_by` is the smaller; -1: none.
     int order_by = -1, pair_a = -1, pair_b = -1;
@@ -73,65 +80,93 @@ const std::vector<family>& catalogue() {
          [](const summary& s) {
              return candidates{{}, {}, rates(s)};
          }},
-        {"asymptotic regression through the origin", "y ~ b1*(1 - exp(-b2*x))", false,
+        // The rate of approach to the asymptote b1 is positive (R's exp(lrc)).
+        {"asymptotic regression through the origin",
+         "y ~ b1*(1 - exp(-b2*x))",
+         false,
          [](const summary& s) {
              return candidates{{}, rates(s)};
-         }},
-        {"asymptotic regression with an offset", "y ~ b1*(1 - exp(-b2*(x - b3)))", false,
+         },
+         {1}},
+        {"asymptotic regression with an offset",
+         "y ~ b1*(1 - exp(-b2*(x - b3)))",
+         false,
          [](const summary& s) {
              // The offset is where the curve crosses zero, often left of
              // the data.
              return candidates{{}, rates(s, 0.5), spread(s.x_min - 2 * s.range, s.x_max, 13)};
-         }},
-        {"Michaelis-Menten", "y ~ b1*x/(b2 + x)", false,
+         },
+         {1}},
+        // K, the x of half the largest rate, is positive for concentrations.
+        {"Michaelis-Menten",
+         "y ~ b1*x/(b2 + x)",
+         false,
          [](const summary& s) {
              double scale = std::max(std::abs(s.x_min), std::abs(s.x_max));
              return candidates{{}, decades(scale, -3, 1.5, 0.125, false)};
-         }},
+         },
+         {1},
+         true},
         {"logistic (3 parameters)", "y ~ b1/(1 + exp((b2 - x)/b3))", false,
          [](const summary& s) {
              return candidates{{}, locations(s), decades(s.range, -2, 0.5, 0.25, true)};
          }},
-        {"logistic (4 parameters)", "y ~ b1 + (b2 - b1)/(1 + exp((b3 - x)/b4))", false,
+        {"logistic (4 parameters)",
+         "y ~ b1 + (b2 - b1)/(1 + exp((b3 - x)/b4))",
+         false,
          [](const summary& s) {
              // The scale stays positive: its sign is the same as swapping
              // the asymptotes, which the grid already covers.
              return candidates{{}, {}, locations(s), decades(s.range, -2, 0.5, 0.25, false)};
-         }},
+         },
+         {3}},
         {"Gompertz", "y ~ b1*exp(-exp(b3*(b2 - x)))", false,
          [](const summary& s) {
              return candidates{{}, locations(s), rates(s)};
          }},
-        {"Weibull growth", "y ~ b1 - b2*exp(-(x/b3)^b4)", true,
+        // The scale b3 and the shape b4 of the Weibull distribution.
+        {"Weibull growth",
+         "y ~ b1 - b2*exp(-(x/b3)^b4)",
+         true,
          [](const summary& s) {
              return candidates{
                  {}, {}, decades(s.x_max, -2, 0.5, 0.25, false), decades(1, -0.7, 1, 0.2, false)};
-         }},
+         },
+         {2, 3}},
         {"power law", "y ~ b1*x^b2", true,
          [](const summary&) {
              return candidates{{}, spread(-4, 4, 41)};
          }},
-        {"two-term exponential", "y ~ b1*exp(-b2*x) + b3*exp(-b4*x)", false,
+        // Two decays: both rates positive (R's exp(lrc1), exp(lrc2)).
+        {"two-term exponential",
+         "y ~ b1*exp(-b2*x) + b3*exp(-b4*x)",
+         false,
          [](const summary& s) {
              return candidates{{}, rates(s, 0.5), {}, rates(s, 0.25)};
          },
-         1, 0, 2},
+         {1, 3},
+         false,
+         1,
+         0,
+         2},
     };
     return table;
 }
 
-// Swaps the terms (a, a+1) and (b, b+1) of a fit: estimates, errors and
-// covariance.
+// Swaps the terms (a, a+1) and (b, b+1) of a fit: estimates, errors,
+// bounds reached and covariance.
 void swap_terms(nonlinear_fit& fit, int a, int b) {
     Eigen::Index p = static_cast<Eigen::Index>(fit.estimates.size());
     Eigen::VectorXi order = Eigen::VectorXi::LinSpaced(p, 0, static_cast<int>(p) - 1);
     for (int k = 0; k < 2; ++k)
         std::swap(order[a + k], order[b + k]);
     std::vector<double> est = fit.estimates, se = fit.std_errors;
+    std::vector<int> held = fit.at_bound;
     Eigen::MatrixXd cov = fit.covariance;
     for (Eigen::Index i = 0; i < p; ++i) {
         fit.estimates[static_cast<size_t>(i)] = est[static_cast<size_t>(order[i])];
         fit.std_errors[static_cast<size_t>(i)] = se[static_cast<size_t>(order[i])];
+        fit.at_bound[static_cast<size_t>(i)] = held[static_cast<size_t>(order[i])];
         for (Eigen::Index j = 0; j < p; ++j)
             fit.covariance(i, j) = cov(order[i], order[j]);
     }
@@ -181,16 +216,27 @@ void fit_family(const family& fam, const std::vector<std::vector<double>>& colum
         return;
     }
     candidates grid = fam.grid(s);
+    solver_options options;
+    options.restart = false;
+    // The family's grid has already looked for the lowest basin.
+    options.check_lower = false;
+    options.weights = weights;
+    if (!fam.nonnegative.empty() && (!fam.bound_needs_nonnegative_x || s.x_min >= 0)) {
+        options.lower.assign(static_cast<size_t>(pr.p), -inf);
+        options.upper.assign(static_cast<size_t>(pr.p), inf);
+        for (int j : fam.nonnegative) {
+            options.lower[static_cast<size_t>(j)] = 0;
+            auto& values = grid[static_cast<size_t>(j)];
+            values.erase(
+                std::remove_if(values.begin(), values.end(), [](double v) { return v < 0; }),
+                values.end());
+        }
+    }
     std::vector<bool> linear = linear_parameters(out.model.model, pr.p);
     Eigen::VectorXd base = Eigen::VectorXd::Zero(pr.p);
     auto starts = grid_search(pr, linear, base, grid, 4, 4000);
     for (const auto& start : starts) {
         std::vector<double> b(start.data(), start.data() + start.size());
-        solver_options options;
-        options.restart = false;
-        // The family's grid has already looked for the lowest basin.
-        options.check_lower = false;
-        options.weights = weights;
         nonlinear_fit fit = fit_nonlinear(out.model, columns, b, options);
         if (!out.fit.converged || (fit.converged && fit.rss < out.fit.rss))
             out.fit = fit;
@@ -262,7 +308,7 @@ catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<d
         result.families.push_back(std::move(out));
     }
     // Ranked by the criterion; a fit without one (not converged, skipped,
-    // or too few rows for AICc) comes after those with one. An exact fit
+    // or too few rows for AICc) comes after those with one, skipped last. An exact fit
     // (rss 0) has the criterion -infinity and comes first. Families that
     // describe the same curves (exponential with asymptote, asymptotic
     // regression with an offset) tie up to rounding: values are compared
@@ -276,7 +322,11 @@ catalogue_result fit_catalogue(const std::vector<double>& x, const std::vector<d
                              return ra;
                          if (ra && rounded(a.criterion_value) != rounded(b.criterion_value))
                              return rounded(a.criterion_value) < rounded(b.criterion_value);
-                         return a.fit.converged && !b.fit.converged;
+                         // Then converged, not converged, and skipped last.
+                         auto place = [](const family_fit& f) {
+                             return f.fit.converged ? 0 : (f.skipped ? 2 : 1);
+                         };
+                         return place(a) < place(b);
                      });
     result.ok = true;
     return result;
@@ -307,32 +357,40 @@ bool same_shape(const expression& a, const expression& b) {
 
 } // namespace
 
+std::string family_of(const formula& f) {
+    if (f.model.columns_used().size() != 1)
+        return {};
+    for (const family& fam : catalogue())
+        if (same_shape(f.model, parse_formula(fam.text, {"y", "x"}).value.model))
+            return fam.name;
+    return {};
+}
+
 start_suggestion suggest_starts(const formula& f, const std::vector<std::vector<double>>& columns) {
     start_suggestion out;
     out.parameters = f.parameters;
-    const std::vector<int> used = f.model.columns_used();
+    out.family = family_of(f);
     fit_problem pr;
     std::string error;
-    if (used.size() != 1 || !make_problem(f, columns, pr, error))
+    if (out.family.empty() || !make_problem(f, columns, pr, error))
         return out;
-    const Eigen::ArrayXd& column = pr.columns[static_cast<std::size_t>(used[0])];
+    const int used = f.model.columns_used()[0];
+    const Eigen::ArrayXd& column = pr.columns[static_cast<std::size_t>(used)];
     const std::vector<double> x(column.data(), column.data() + pr.n);
     const std::vector<double> y(pr.y.data(), pr.y.data() + pr.n);
     auto [x_lo, x_hi] = std::minmax_element(x.begin(), x.end());
     auto [y_lo, y_hi] = std::minmax_element(y.begin(), y.end());
     const summary s{*x_lo, *x_hi, *x_hi - *x_lo, *y_lo, *y_hi};
     for (const family& fam : catalogue()) {
-        family_fit candidate;
-        candidate.model = parse_formula(fam.text, {"y", "x"}).value;
-        if (!same_shape(f.model, candidate.model.model))
+        if (fam.name != out.family)
             continue;
-        out.family = fam.name;
         if (!(s.range > 0) || (fam.positive_x && s.x_min <= 0) || x.size() <= f.parameters.size())
             return out;
+        family_fit candidate;
+        candidate.model = parse_formula(fam.text, {"y", "x"}).value;
         fit_family(fam, {y, x}, nullptr, s, candidate);
         if (candidate.fit.converged)
             out.starts = candidate.fit.estimates;
-        return out;
     }
     return out;
 }

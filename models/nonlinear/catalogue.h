@@ -56,6 +56,10 @@ struct start_suggestion {
 };
 start_suggestion suggest_starts(const formula& f, const std::vector<std::vector<double>>& columns);
 
+// The family of the catalogue that a formula of one column x is, in other
+// names; "" when it is none. Needs no data.
+std::string family_of(const formula& f);
+
 // A fitted family's curve at the given x values (e.g. for a plot).
 std::vector<double> evaluate_family(const family_fit& family, const std::vector<double>& x);
 

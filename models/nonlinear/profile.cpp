@@ -12,6 +12,7 @@ namespace models {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
 // The search for the cut-off steps out from the estimate by this many
 // Wald half-widths, doubling, before the side counts as unbounded.
 constexpr double first_step = 0.5;
@@ -30,13 +31,43 @@ struct profiler {
     int max_evaluations;
     int evaluations = 0;
     std::vector<bool> fixed;
+    Eigen::VectorXd lower, upper; // the bounds; empty: none
+    bool end_at_bound = false;    // set by end(): it returned the bound
+
+    // The least sum of squares with j held at b[j], the others fitted from
+    // b (within their bounds, where there are bounds) and left in b.
+    long double fit_others(Eigen::VectorXd& b) {
+        Eigen::VectorXd free_fit = b;
+        const long double rss = fit_with_fixed(pr, free_fit, fixed, max_evaluations, evaluations);
+        const bool inside = lower.size() == 0 || ((free_fit.array() >= lower.array()).all() &&
+                                                  (free_fit.array() <= upper.array()).all());
+        if (std::isfinite(static_cast<double>(rss)) && inside) {
+            b = free_fit;
+            return rss;
+        }
+        if (lower.size() == 0)
+            return rss;
+        // The unconstrained fit failed or left the box: the projected one, with j
+        // held by bounds at its value.
+        Eigen::VectorXd lo = lower, hi = upper;
+        lo[j] = hi[j] = b[j];
+        const bounded_run run = projected_levenberg_marquardt(pr, b, lo, hi, max_evaluations);
+        evaluations += run.evaluations;
+        if (run.stopped)
+            return std::numeric_limits<long double>::infinity();
+        b = run.b;
+        Eigen::VectorXd r;
+        return residuals(pr, b, r);
+    }
 
     // The profile t statistic at c, from a fit of the others started at
     // their first-order values from `from` (the nearest profile point).
     double tau(double c, Eigen::VectorXd& from) {
         Eigen::VectorXd b = from + slope * (c - from[j]);
         b[j] = c;
-        const long double rss = fit_with_fixed(pr, b, fixed, max_evaluations, evaluations);
+        if (lower.size() != 0)
+            b = b.cwiseMax(lower).cwiseMin(upper);
+        const long double rss = fit_others(b);
         if (!std::isfinite(static_cast<double>(rss)))
             return nan;
         from = b;
@@ -44,13 +75,22 @@ struct profiler {
         return (c < estimates[j] ? -1.0 : 1.0) * std::sqrt(rise) / s;
     }
 
-    // The end on one side (direction -1 or 1), or NaN.
+    // The end on one side (direction -1 or 1), or NaN; the bound on that
+    // side (end_at_bound set) where the profile stays below the cut-off
+    // up to it.
     double end(double direction, double q, double half_width) {
+        end_at_bound = false;
+        const double bound = lower.size() == 0 ? direction * inf
+                             : direction < 0   ? lower[j]
+                                               : upper[j];
         Eigen::VectorXd previous = estimates;
         double c_previous = estimates[j];
         double step = first_step * half_width;
         for (int k = 0; k <= step_doublings; ++k, step *= 2) {
-            const double c = estimates[j] + direction * step;
+            double c = estimates[j] + direction * step;
+            const bool at_bound = direction * (c - bound) >= 0;
+            if (at_bound)
+                c = bound;
             Eigen::VectorXd at = previous;
             const double t = tau(c, at);
             if (std::isnan(t))
@@ -76,6 +116,10 @@ struct profiler {
                     iterations);
                 return 0.5 * (root.first + root.second);
             }
+            if (at_bound) {
+                end_at_bound = true;
+                return bound;
+            }
             previous = at;
             c_previous = c;
         }
@@ -89,7 +133,7 @@ std::vector<profile_interval> profile_intervals(const formula& f,
                                                 const std::vector<std::vector<double>>& columns,
                                                 const nonlinear_fit& fit, double level,
                                                 const solver_options& options) {
-    std::vector<profile_interval> out(fit.estimates.size(), {nan, nan, 0});
+    std::vector<profile_interval> out(fit.estimates.size(), {nan, nan, false, false, false, 0});
     fit_problem pr;
     std::string error;
     if (!fit.converged || fit.df <= 0 || !(fit.rss > 0) ||
@@ -109,13 +153,21 @@ std::vector<profile_interval> profile_intervals(const formula& f,
         for (Eigen::Index k = 0; k < pr.p; ++k)
             if (!std::isfinite(slope[k]))
                 slope[k] = 0;
-        profiler prof{pr, j, estimates, slope, fit.rss, s, max_evaluations, 0, {}};
+        profiler prof{pr, j, estimates, slope, fit.rss, s, max_evaluations, 0, {}, {}, {}};
         prof.fixed.assign(static_cast<size_t>(pr.p), false);
         prof.fixed[static_cast<size_t>(j)] = true;
+        if (options.lower.size() == static_cast<size_t>(pr.p) &&
+            options.upper.size() == static_cast<size_t>(pr.p)) {
+            prof.lower = Eigen::Map<const Eigen::VectorXd>(options.lower.data(), pr.p);
+            prof.upper = Eigen::Map<const Eigen::VectorXd>(options.upper.data(), pr.p);
+        }
         const double half_width = q * std::sqrt(variance);
         auto& interval = out[static_cast<size_t>(j)];
+        interval.profiled = true;
         interval.low = prof.end(-1, q, half_width);
+        interval.low_at_bound = prof.end_at_bound;
         interval.high = prof.end(1, q, half_width);
+        interval.high_at_bound = prof.end_at_bound;
         interval.evaluations = prof.evaluations;
     }
     return out;

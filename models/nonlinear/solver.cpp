@@ -639,11 +639,18 @@ nonlinear_fit fit_nonlinear(const formula& f, const std::vector<std::vector<doub
             return levenberg_marquardt(pr, start, max_evaluations, all);
         Eigen::VectorXd lo = Eigen::Map<const Eigen::VectorXd>(options.lower.data(), pr.p);
         Eigen::VectorXd hi = Eigen::Map<const Eigen::VectorXd>(options.upper.data(), pr.p);
-        bounded_run br = projected_levenberg_marquardt(
-            pr, clamped(start, options.lower, options.upper), lo, hi, max_evaluations);
+        // The unconstrained method is the stronger one (and polished in
+        // extended precision): where its run ends strictly inside the box,
+        // the bounds do not bind there and that run is the fit.
+        const Eigen::VectorXd inside = clamped(start, options.lower, options.upper);
+        const run_result free_run = levenberg_marquardt(pr, inside, max_evaluations, all);
+        if (!free_run.stopped && free_run.b.allFinite() &&
+            (free_run.b.array() > lo.array()).all() && (free_run.b.array() < hi.array()).all())
+            return free_run;
+        bounded_run br = projected_levenberg_marquardt(pr, inside, lo, hi, max_evaluations);
         run_result run;
         run.b = br.b;
-        run.evaluations = br.evaluations;
+        run.evaluations = free_run.evaluations + br.evaluations;
         run.stopped = br.stopped;
         for (Eigen::Index j = 0; j < pr.p; ++j)
             held[size_t(j)] = run.b[j] <= lo[j] || run.b[j] >= hi[j];

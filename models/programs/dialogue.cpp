@@ -6,6 +6,7 @@
 #include "fit_plot.h"
 #include "formula.h"
 #include "model_data.h"
+#include "nonlinear_program.h"
 #include "save_file.h"
 
 #include <algorithm>
@@ -32,6 +33,7 @@ struct answers {
     std::string path;
     model_data data; // the file, open, and its header
     options o;
+    start_offer offer; // for the formula taken
 };
 
 // A question: its text, what Enter does when nothing was answered before
@@ -356,7 +358,8 @@ std::string take_criterion(const program_info& program, answers& a, const std::s
 
 // A formula is checked against the file's columns at once, so that a
 // refusal says where and why and the same question comes again.
-std::string take_formula(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
+std::string take_formula(const program_info&, answers& a, const std::string& answer,
+                         dialogue_io& io) {
     if (trimmed(answer).empty())
         return "the formula is needed: the response, \"~\" and an expression of columns and "
                "parameters";
@@ -364,11 +367,22 @@ std::string take_formula(const program_info&, answers& a, const std::string& ans
     if (!parsed.ok)
         return parsed.error;
     a.o.formula = answer;
+    // The start values offered read the file: a long one shows progress.
+    progress_sink progress;
+    if (io.progress)
+        progress = [&io](std::uint64_t done, std::uint64_t total) {
+            if (total > 0)
+                io.progress("reading the data", double(done) / double(total));
+        };
+    a.offer =
+        a.data.file ? offer_starts(*a.data.file, a.data.header, answer, progress) : start_offer{};
     return {};
 }
 
-std::string take_start(const program_info&, answers& a, const std::string& answer, dialogue_io&) {
+std::string take_start(const program_info&, answers& a, const std::string& given, dialogue_io&) {
     const formula_result parsed = parse_formula(a.o.formula, a.data.header.names);
+    // Enter takes the values offered for a family of the catalogue.
+    const std::string answer = trimmed(given).empty() ? a.offer.values : given;
     if (trimmed(answer).empty()) {
         std::string names;
         for (const auto& p : parsed.value.parameters)
@@ -417,11 +431,22 @@ std::vector<question> questions_of(model_kind kind) {
 }
 
 // The question as asked: its text, what Enter does (the answer given last
-// time, when there is one), and its end.
-std::string question_text(const program_info& program, const question& q, const std::string& kept) {
+// time, when there is one), and its end. The question for start values
+// names the formula's parameters and offers the values suggested for it.
+std::string question_text(const program_info& program, const question& q, const std::string& kept,
+                          const answers& a) {
     if (q.take == take_file)
         return std::string(q.text) + " (END ends): ";
     std::string text = q.text, enter = q.enter ? q.enter : "";
+    if (q.take == take_start && !a.offer.parameters.empty()) {
+        text = "Start values for ";
+        for (std::size_t j = 0; j < a.offer.parameters.size(); ++j)
+            text += (j == 0 ? "" : ", ") + a.offer.parameters[j];
+        if (kept.empty() && !a.offer.values.empty())
+            return text + " (Enter takes the suggestion " + a.offer.values + "): ";
+        if (kept.empty())
+            return text + ", each as name=value: ";
+    }
     if (q.take == take_criterion) {
         const criteria_of_model criteria = criteria_of(program.kind);
         text = "Criterion for the best model: " + criteria_text(criteria.names);
@@ -631,7 +656,7 @@ void hold_dialogue(const program_info& program, dialogue_io& io) {
         }
     };
     for (;;) {
-        tell(io, !reported     ? question_text(program, questions[step], kept[step])
+        tell(io, !reported     ? question_text(program, questions[step], kept[step], a)
                  : naming_save ? save_question(fit.data.path)
                                : "P plots, S saves fitted values, N predicts, Enter asks again, "
                                  "file, END ends: ");

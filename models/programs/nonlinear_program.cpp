@@ -113,14 +113,30 @@ fit_report nonlinear_report(const program_info& program, const model_data& data,
 }
 
 // Replaces the Wald intervals by profile intervals; a side where the
-// profile does not reach the cut-off is null and said to be unbounded.
+// profile does not reach the cut-off is null and said to be unbounded, or,
+// where a bound comes first, ends at the bound and is said to.
 void profile_report(fit_report& r, const std::vector<profile_interval>& intervals) {
     int evaluations = 0;
+    std::vector<std::string> cut;
     for (std::size_t j = 0; j < intervals.size() && j < r.estimates.size(); ++j) {
         coefficient& c = r.estimates[j];
-        c.ci_low = intervals[j].low;
-        c.ci_high = intervals[j].high;
-        evaluations += intervals[j].evaluations;
+        const profile_interval& interval = intervals[j];
+        c.ci_low = interval.low;
+        c.ci_high = interval.high;
+        evaluations += interval.evaluations;
+        // A parameter at its bound has no interval, as it has no standard error.
+        if (!interval.profiled)
+            continue;
+        for (const bool low_side : {true, false})
+            if (low_side ? interval.low_at_bound : interval.high_at_bound) {
+                const char* side = low_side ? "lower" : "upper";
+                cut.push_back("{\"name\": " + json_string(c.name) +
+                              ", \"end\": " + json_string(side) + "}");
+                r.extra_text.push_back("The profile of " + c.name + " does not reach the cut-off " +
+                                       (low_side ? "below" : "above") +
+                                       " the estimate before its " + side +
+                                       " bound: the interval ends at the bound.");
+            }
         const bool low = std::isnan(c.ci_low), high = std::isnan(c.ci_high);
         if (low || high)
             r.extra_text.push_back("The profile of " + c.name + " does not reach the cut-off " +
@@ -133,6 +149,8 @@ void profile_report(fit_report& r, const std::vector<profile_interval>& interval
         if (member.first == "ci_type")
             member.second = json_string("profile");
     r.extra_json.push_back({"profile_evaluations", std::to_string(evaluations)});
+    if (!cut.empty())
+        r.extra_json.push_back({"ci_at_bound", json_array(cut)});
     r.extra_text.push_back("Confidence intervals by profiling the residual sum of squares (" +
                            std::to_string(evaluations) + " evaluations of the model).");
 }
@@ -156,6 +174,55 @@ std::vector<std::vector<double>> column_vectors(const model_data& data,
 }
 
 } // namespace
+
+start_offer offer_starts(byte_source& file, const data_header& header,
+                         const std::string& formula_text, const progress_sink& progress) {
+    start_offer offer;
+    const formula_result parsed = parse_formula(formula_text, header.names);
+    if (!parsed.ok)
+        return offer;
+    const formula& f = parsed.value;
+    offer.parameters = f.parameters;
+    if (family_of(f).empty())
+        return offer;
+    std::vector<int> used = f.response.columns_used();
+    for (int c : f.model.columns_used())
+        if (std::find(used.begin(), used.end(), c) == used.end())
+            used.push_back(c);
+    const std::vector<std::size_t> chosen(used.begin(), used.end());
+    // Every stride-th row is kept; when twice offered_rows are kept, every
+    // other one is dropped and the stride doubles, so the rows kept stay
+    // evenly spread over the file, however long.
+    std::vector<std::vector<double>> columns(header.names.size());
+    std::size_t stride = 1, seen = 0;
+    const auto sink = [&](const double* values, std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i, ++seen) {
+            if (seen % stride != 0)
+                continue;
+            for (std::size_t c = 0; c < chosen.size(); ++c)
+                columns[chosen[c]].push_back(values[i * chosen.size() + c]);
+            if (columns[chosen[0]].size() < 2 * offered_rows)
+                continue;
+            for (std::size_t c : chosen) {
+                std::vector<double>& column = columns[c];
+                for (std::size_t k = 0; 2 * k < column.size(); ++k)
+                    column[k] = column[2 * k];
+                column.resize((column.size() + 1) / 2);
+            }
+            stride *= 2;
+        }
+        return true;
+    };
+    if (!scan_rows(file, header, chosen, sink, progress).ok)
+        return offer;
+    const start_suggestion suggestion = suggest_starts(f, columns);
+    for (std::size_t j = 0; j < suggestion.starts.size(); ++j) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%.3g", suggestion.starts[j]);
+        offer.values += (j == 0 ? "" : ", ") + f.parameters[j] + "=" + value;
+    }
+    return offer;
+}
 
 model_run run_nonlinear(const program_info& program, const options& o, model_data& data) {
     // A trailing "+ e" is the published formulas' error term unless the
@@ -230,6 +297,8 @@ model_run run_nonlinear(const program_info& program, const options& o, model_dat
         solver_options profiling;
         profiling.low_parts = &low;
         profiling.weights = weights;
+        profiling.lower = solving.lower;
+        profiling.upper = solving.upper;
         profile_report(run.report, profile_intervals(f, columns, fit, o.level, profiling));
     }
     const std::size_t names = data.header.names.size();
@@ -308,15 +377,28 @@ model_run run_best_nonlinear(const program_info& program, const options& o, mode
     table.push_back(std::string("Curve families by ") + name + " (best first):");
     for (const auto& family : result.families) {
         const bool converged = family.fit.converged && !family.skipped;
-        candidates.push_back("{\"family\": " + json_string(family.name) + ", \"formula\": " +
-                             json_string(family.formula_text) + ", \"value\": " +
-                             json_number(converged ? family.criterion_value : NAN) +
-                             ", \"rss\": " + json_number(converged ? family.fit.rss : NAN) +
-                             ", \"converged\": " + (converged ? "true" : "false") + "}");
+        // Parameters that ended at the family's natural bound.
+        std::vector<std::string> held, held_json;
+        for (std::size_t j = 0; converged && j < family.fit.at_bound.size(); ++j)
+            if (family.fit.at_bound[j] != 0) {
+                held.push_back(family.model.parameters[j]);
+                held_json.push_back(json_string(held.back()));
+            }
+        candidates.push_back(
+            "{\"family\": " + json_string(family.name) +
+            ", \"formula\": " + json_string(family.formula_text) +
+            ", \"value\": " + json_number(converged ? family.criterion_value : NAN) +
+            ", \"rss\": " + json_number(converged ? family.fit.rss : NAN) +
+            ", \"converged\": " + (converged ? "true" : "false") +
+            (held.empty() ? "" : ", \"at_bound\": " + json_array(held_json)) + "}");
         std::string line = "  " + family.name + ": ";
         line += converged ? name + std::string(" ") + short_number(family.criterion_value) +
                                 ", RSS " + short_number(family.fit.rss)
                           : "not fitted" + (family.note.empty() ? "" : " (" + family.note + ")");
+        for (std::size_t k = 0; k < held.size(); ++k)
+            line += (k == 0 ? " (" : ", ") + held[k];
+        if (!held.empty())
+            line += held.size() == 1 ? " at its natural bound)" : " at their natural bounds)";
         table.push_back(line);
     }
     run.report.extra_json.push_back({"criterion", json_string(name)});

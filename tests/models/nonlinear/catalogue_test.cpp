@@ -104,4 +104,20 @@ TEST(catalogue_bod, asymptotic_regression_through_the_origin_first) {
     EXPECT_NEAR(result.families[0].criterion_value, 43.82, 0.01);
 }
 
+// R's Puromycin data (treated): unbounded, the two-term exponential fitted
+// a growing term (b2 -0.108); held to decays, its first rate ends at the
+// natural bound 0, reported as such with no standard error.
+TEST(catalogue_bounds, rate_ends_at_its_natural_bound) {
+    auto result = models::fit_catalogue(
+        {0.02, 0.02, 0.06, 0.06, 0.11, 0.11, 0.22, 0.22, 0.56, 0.56, 1.10, 1.10},
+        {76, 47, 97, 107, 123, 139, 159, 152, 191, 201, 207, 200}, "conc", "rate");
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.families[0].name, "Michaelis-Menten");
+    const auto* two = find(result, "two-term exponential");
+    ASSERT_TRUE(two && two->fit.converged) << (two ? two->note : "missing");
+    EXPECT_EQ(two->fit.at_bound, (std::vector<int>{0, -1, 0, 0}));
+    EXPECT_EQ(two->fit.estimates[1], 0);
+    EXPECT_TRUE(std::isnan(two->fit.std_errors[1]));
+}
+
 } // namespace

@@ -146,6 +146,35 @@ TEST(optimum, profile_that_never_crosses_is_unbounded) {
     EXPECT_TRUE(std::isnan(intervals[1].high));
 }
 
+// Within bounds K >= 0.055 (above K's unbounded lower end, 0.0469 at 95%):
+// K's interval is cut at the bound; Vm's lower end, where K would fall
+// below 0.055, is where the bounded profile (K held at 0.055) reaches the
+// cut-off; the upper ends, which the bound does not reach, are unchanged.
+TEST(optimum, profile_within_bounds_is_cut_at_the_bound) {
+    const auto f = michaelis();
+    models::solver_options box;
+    box.lower = {0, 0.055};
+    box.upper = {std::numeric_limits<double>::infinity(), 1};
+    const auto fit = models::fit_nonlinear(f, data, {200, 0.1}, box);
+    ASSERT_TRUE(fit.converged);
+    const auto free = models::profile_intervals(f, data, fit, 0.95);
+    const auto cut = models::profile_intervals(f, data, fit, 0.95, box);
+    ASSERT_LT(free[1].low, 0.055);
+    EXPECT_EQ(cut[1].low, 0.055);
+    EXPECT_TRUE(cut[1].low_at_bound && !cut[1].high_at_bound && !cut[0].low_at_bound);
+    EXPECT_NEAR(cut[1].high, free[1].high, 1e-9 * free[1].high);
+    EXPECT_NEAR(cut[0].high, free[0].high, 1e-9 * free[0].high);
+    EXPECT_GT(cut[0].low, free[0].low);
+    const auto at_end = models::evaluate_model(f, data, {cut[0].low, 0.055});
+    double rss = 0;
+    for (std::size_t i = 0; i < rate.size(); ++i)
+        rss += (rate[i] - at_end[i]) * (rate[i] - at_end[i]);
+    const boost::math::students_t_distribution<double> t(10);
+    const double q = boost::math::quantile(boost::math::complement(t, 0.025));
+    const double cut_rss = fit.rss + q * q * fit.rss / 10;
+    EXPECT_NEAR(rss, cut_rss, 1e-9 * cut_rss);
+}
+
 // The dialogue's suggestion: a formula that is a family in other names gets
 // that family's self-start; another formula gets its parameters only.
 TEST(optimum, start_suggestions_for_catalogue_families) {
