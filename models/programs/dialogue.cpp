@@ -460,8 +460,9 @@ constexpr question response_question = {"Response column, a number or a name", n
                                         take_response};
 constexpr question predictors_question = {"Predictor columns, such as 2~4,6", "every other column",
                                           take_predictors};
+// On two lines: the line the answer is typed on stays short.
 constexpr question predictors_or_formula_question = {
-    "Predictor columns, such as 2~4,6, or a formula, such as weight ~ group + log(dose)",
+    "Predictor columns, such as 2~4,6, or a formula, such as\nweight ~ group + log(dose)",
     "every other column", take_predictors};
 constexpr question predictor_question = {"Predictor column", "the first other column",
                                          take_predictor};
