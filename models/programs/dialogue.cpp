@@ -5,6 +5,7 @@
 #include "console_layout.h"
 #include "fit_plot.h"
 #include "formula.h"
+#include "formula_fit.h"
 #include "model_data.h"
 #include "nonlinear_program.h"
 #include "save_file.h"
@@ -71,6 +72,15 @@ std::string column_named(const answers& a, std::size_t c) {
     return "column " + std::to_string(c + 1) + " (\"" + a.data.header.names[c] + "\")";
 }
 
+// A reason as the dialogue says it: without the batch option it came from.
+std::string without_option(const std::string& reason) {
+    for (const std::string option :
+         {"--y: ", "--x: ", "--save: ", "--predict: ", "--predictions: ", "--formula: "})
+        if (reason.rfind(option, 0) == 0)
+            return reason.substr(option.size());
+    return reason;
+}
+
 std::unique_ptr<byte_source> open_file(dialogue_io& io, const std::string& path) {
     if (io.open)
         return io.open(path);
@@ -102,38 +112,6 @@ std::string picked_file(dialogue_io& io, std::string& why) {
     if (path.empty() && why.empty())
         why = "no file was chosen";
     return path;
-}
-
-std::string take_file(const program_info&, answers& a, const std::string& answer, dialogue_io& io) {
-    if (!answer.empty())
-        return "press Enter alone to choose the file";
-    std::string why;
-    const std::string path = picked_file(io, why);
-    if (path.empty())
-        return why;
-    std::unique_ptr<byte_source> file = open_file(io, path);
-    tell(io, "Data file: " + path + "\n");
-    const preview_lines preview = read_preview(*file, preview_count, preview_bytes);
-    if (!preview.ok)
-        return preview.error;
-    std::string text;
-    for (const auto& line : preview.lines)
-        text += preview_of(line, width_of(io));
-    io.say(text);
-    a.path = path;
-    a.o = options{};
-    a.o.data = path;
-    a.data = open_model_data(open_file(io, path), path, "1", "", default_predictors::all_others);
-    if (!a.data.header.ok)
-        return a.data.reason;
-    std::vector<std::string> items;
-    for (std::size_t c = 0; c < a.data.header.names.size(); ++c)
-        items.push_back(std::to_string(c + 1) + " " + a.data.header.names[c]);
-    std::string list;
-    for (const auto& line : pack_items("Columns:  ", items, width_of(io)))
-        list += line + "\n";
-    io.say(list);
-    return {};
 }
 
 // A column found to hold text: which, and what the reader said of it.
@@ -169,17 +147,72 @@ std::vector<text_column> text_columns(answers& a, std::vector<std::size_t> colum
     return found;
 }
 
-// Whether a model takes columns of text (as categories); none does yet.
-bool takes_text(const program_info&) {
-    return false;
+// Whether a model takes predictor columns of text, as categories: the
+// linear model does (its fit codes each text level as a term). A response
+// is numbers for every model.
+bool takes_text(const program_info& program) {
+    return program.kind == model_kind::linear;
+}
+
+// Whether a model's predictors question also takes a formula.
+bool takes_formula(const program_info& program) {
+    return program.kind == model_kind::linear;
+}
+
+// An unnamed first column holds row labels (R's write.csv writes its row
+// names so): never a predictor, nor offered as one.
+bool is_label_column(const answers& a, std::size_t c) {
+    return c == 0 && a.data.header.names[0].empty();
+}
+
+std::string take_file(const program_info& program, answers& a, const std::string& answer,
+                      dialogue_io& io) {
+    if (!answer.empty())
+        return "press Enter alone to choose the file";
+    std::string why;
+    const std::string path = picked_file(io, why);
+    if (path.empty())
+        return why;
+    std::unique_ptr<byte_source> file = open_file(io, path);
+    tell(io, "Data file: " + path + "\n");
+    const preview_lines preview = read_preview(*file, preview_count, preview_bytes);
+    if (!preview.ok)
+        return preview.error;
+    std::string text;
+    for (const auto& line : preview.lines)
+        text += preview_of(line, width_of(io));
+    io.say(text);
+    a.path = path;
+    a.o = options{};
+    a.o.data = path;
+    a.data = open_model_data(open_file(io, path), path, "1", "", default_predictors::all_others);
+    if (!a.data.header.ok)
+        return a.data.reason;
+    // Where text columns are categorical, the list says which they are.
+    const std::size_t count = a.data.header.names.size();
+    std::vector<std::size_t> scanned;
+    for (std::size_t c = 0; c < count && takes_text(program); ++c)
+        if (!is_label_column(a, c))
+            scanned.push_back(c);
+    const std::vector<text_column> categories = text_columns(a, scanned);
+    std::vector<std::string> items;
+    for (std::size_t c = 0; c < count; ++c) {
+        const bool categorical = std::any_of(categories.begin(), categories.end(),
+                                             [c](const text_column& t) { return t.index == c; });
+        items.push_back(std::to_string(c + 1) + " " +
+                        (is_label_column(a, c) ? "(row names)" : a.data.header.names[c]) +
+                        (categorical ? " (text: categorical)" : ""));
+    }
+    std::string list;
+    for (const auto& line : pack_items("Columns:  ", items, width_of(io)))
+        list += line + "\n";
+    io.say(list);
+    return {};
 }
 
 // Why chosen columns cannot be taken because they hold text; empty when
 // none does.
-std::string text_refusal(const program_info& program, answers& a,
-                         const std::vector<std::size_t>& chosen, const char* role) {
-    if (takes_text(program))
-        return {};
+std::string text_refusal(answers& a, const std::vector<std::size_t>& chosen, const char* role) {
     const std::vector<text_column> text = text_columns(a, chosen);
     if (text.empty())
         return {};
@@ -193,14 +226,14 @@ std::string text_refusal(const program_info& program, answers& a,
            text.front().found + "): " + role + " must be numbers";
 }
 
-std::string take_response(const program_info& program, answers& a, const std::string& answer,
+std::string take_response(const program_info&, answers& a, const std::string& answer,
                           dialogue_io&) {
     if (trimmed(answer).empty())
         return "the response is needed: type its column's number or name";
     const column_choice y = resolve_column(answer, a.data.header.names);
     if (!y.ok)
         return y.error;
-    const std::string text = text_refusal(program, a, {y.index}, "the response");
+    const std::string text = text_refusal(a, {y.index}, "the response");
     if (!text.empty())
         return text;
     a.o.y = std::to_string(y.index + 1);
@@ -211,10 +244,14 @@ std::size_t response_of(const answers& a) {
     return std::strtoul(a.o.y.c_str(), nullptr, 10) - 1;
 }
 
+// The characters of a selection of column numbers ("2~4,6"), with "-" for
+// a range mistyped.
+constexpr const char* selection_characters = "0123456789,~- ";
+
 // Refuses a selection of numbers that names no column, saying which number
 // and the numbers there are, and a range written with "-".
 std::string selection_refusal(const std::string& answer, std::size_t count) {
-    if (answer.find_first_not_of("0123456789,~- ") != std::string::npos)
+    if (answer.find_first_not_of(selection_characters) != std::string::npos)
         return {};
     const std::size_t dash = answer.find('-');
     if (dash != std::string::npos) {
@@ -239,13 +276,15 @@ std::string selection_refusal(const std::string& answer, std::size_t count) {
     return {};
 }
 
-// The other columns than the response that hold numbers, as a selection;
-// those left out for their text are said. Empty with why when none is left.
-std::string numeric_others(const program_info& program, answers& a, dialogue_io& io,
-                           bool first_only, std::string& why) {
+// The other columns than the response (and the row labels) that the model
+// takes, as a selection: those of numbers, and those of text where the
+// model takes text; those left out for their text are said. Empty with why
+// when none is left.
+std::string other_columns(const program_info& program, answers& a, dialogue_io& io, bool first_only,
+                          std::string& why) {
     std::vector<std::size_t> others;
     for (std::size_t c = 0; c < a.data.header.names.size(); ++c)
-        if (c != response_of(a))
+        if (c != response_of(a) && !is_label_column(a, c))
             others.push_back(c);
     std::vector<text_column> text;
     if (!takes_text(program))
@@ -272,13 +311,13 @@ std::string numeric_others(const program_info& program, answers& a, dialogue_io&
 }
 
 // Predictor columns, or with one set a single column; Enter takes every
-// other column that holds numbers (the first of them, with one).
+// other column the model takes (the first of them, with one).
 std::string take_columns(const program_info& program, answers& a, const std::string& answer,
                          dialogue_io& io, bool one) {
     const std::vector<std::string>& names = a.data.header.names;
     std::string why;
     if (trimmed(answer).empty()) {
-        a.o.x = numeric_others(program, a, io, one, why);
+        a.o.x = other_columns(program, a, io, one, why);
         return why;
     }
     why = selection_refusal(answer, names.size());
@@ -293,16 +332,36 @@ std::string take_columns(const program_info& program, answers& a, const std::str
     if (response != x.indices.end())
         return column_named(a, *response) +
                " is the response: the predictors are among the other columns";
-    why = text_refusal(program, a, x.indices, "predictors");
+    why = takes_text(program) ? std::string() : text_refusal(a, x.indices, "predictors");
     if (!why.empty())
         return why;
     a.o.x = answer;
     return {};
 }
 
+// Whether an answer to the predictors question is a formula: it has a "~"
+// and is neither a selection of numbers ("2~4") nor one column's name.
+bool is_formula(const program_info& program, const answers& a, const std::string& answer) {
+    return takes_formula(program) && answer.find('~') != std::string::npos &&
+           answer.find_first_not_of(selection_characters) != std::string::npos &&
+           !resolve_column(answer, a.data.header.names).ok;
+}
+
+// Predictor columns, or (where the model takes one) a formula, checked
+// against the file's columns at once. A formula names its own response:
+// that is the one fitted, whatever the response question was answered.
 std::string take_predictors(const program_info& program, answers& a, const std::string& answer,
                             dialogue_io& io) {
-    return take_columns(program, a, answer, io, false);
+    if (!is_formula(program, a, answer)) {
+        a.o.formula.clear();
+        return take_columns(program, a, answer, io, false);
+    }
+    const std::string problem = formula_problem(answer, a.data.header.names);
+    if (!problem.empty())
+        return without_option(problem);
+    a.o.formula = trimmed(answer);
+    a.o.x.clear();
+    return {};
 }
 
 std::string take_predictor(const program_info& program, answers& a, const std::string& answer,
@@ -401,6 +460,10 @@ constexpr question response_question = {"Response column, a number or a name", n
                                         take_response};
 constexpr question predictors_question = {"Predictor columns, such as 2~4,6", "every other column",
                                           take_predictors};
+// On two lines: the line the answer is typed on stays short.
+constexpr question predictors_or_formula_question = {
+    "Predictor columns, such as 2~4,6, or a formula, such as\nweight ~ group + log(dose)",
+    "every other column", take_predictors};
 constexpr question predictor_question = {"Predictor column", "the first other column",
                                          take_predictor};
 constexpr question degree_question = {"Degree of the polynomial, 1 to 15", "2", take_degree};
@@ -414,7 +477,7 @@ constexpr question criterion_question = {"", "", take_criterion};
 std::vector<question> questions_of(model_kind kind) {
     switch (kind) {
     case model_kind::linear:
-        return {file_question, response_question, predictors_question};
+        return {file_question, response_question, predictors_or_formula_question};
     case model_kind::best_linear:
         return {file_question, response_question, predictors_question, criterion_question};
     case model_kind::curve_linear:
@@ -476,15 +539,6 @@ std::string shortened_candidates(const std::vector<std::string>& table) {
         text += "  (" + std::to_string(left_out) +
                 " more not shown; a batch run with --json lists them all)\n";
     return text;
-}
-
-// A reason as the dialogue says it: without the batch option it came from.
-std::string without_option(const std::string& reason) {
-    for (const std::string option :
-         {"--y: ", "--x: ", "--save: ", "--predict: ", "--predictions: "})
-        if (reason.rfind(option, 0) == 0)
-            return reason.substr(option.size());
-    return reason;
 }
 
 // The residual sum of squares of a flat line at the response's mean, over

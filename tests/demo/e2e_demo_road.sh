@@ -6,11 +6,11 @@
 # shows the picked file, its first lines and its numbered columns. Model 1
 # goes the long road: refusals at the question that caused them (no
 # response, a range written with "-", a column past the last, the response
-# among the predictors, a text column), the report, S saving the fitted
-# values beside the data, Enter asking again with the answers given, "FILE" for a new file whose text column "every other
-# column" leaves out, "end" in any case. Models 2 to 6 each go one road to
-# their report (and, for the best models, the table of candidates after
-# it). What is typed goes in as real key events into the console window;
+# among the predictors), the report, S saving the fitted values beside the
+# data, Enter asking again with the answers given, "FILE" for a new file
+# whose text column is categorical, fitted by a formula, "end" in any case.
+# Models 2 to 6 each go one road to their report (and, for the best models,
+# the table of candidates after it). What is typed goes in as real key events into the console window;
 # a screenshot of each console is kept.
 # Usage: e2e_demo_road.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
@@ -25,6 +25,8 @@ model=ROSKA_mid_15.exe
 q_file="Press Enter to choose a data file (END ends):"
 q_response="Response column, a number or a name:"
 q_predictors="Predictor columns, such as 2~4,6 (Enter: every other column):"
+# Model 1's question also takes a formula; the answer is typed on its second line.
+q_formula_predictors="weight ~ group + log(dose) (Enter: every other column):"
 q_predictor="Predictor column (Enter: the first other column):"
 q_next="P plots, S saves fitted values, N predicts, Enter asks again, file, END ends:"
 
@@ -135,12 +137,12 @@ expect_console_line "Columns:  1 fuel_l_100km  2 weight_kg  3 engine_l  4 power_
 echo "== refusals at the question that caused them, then the response and 2~3,5"
 refused "$q_response" "" "Refused: the response is needed: type its column's number or name"
 answer "$q_response" "fuel_l_100km"
-driver console-prompt "$model" "$q_predictors" || { e2e_finish; exit; }
-refused "$q_predictors" "2-4" "Refused: ranges use ~, as in 2~4"
-refused "$q_predictors" "2~9" "Refused: there is no column 9: the columns are numbered 1 to 5"
-refused "$q_predictors" "1" \
+driver console-prompt "$model" "$q_formula_predictors" || { e2e_finish; exit; }
+refused "$q_formula_predictors" "2-4" "Refused: ranges use ~, as in 2~4"
+refused "$q_formula_predictors" "2~9" "Refused: there is no column 9: the columns are numbered 1 to 5"
+refused "$q_formula_predictors" "1" \
   'Refused: column 1 ("fuel_l_100km") is the response: the predictors are among the other columns'
-answer "$q_predictors" "2~3,5"
+answer "$q_formula_predictors" "2~3,5"
 driver console-prompt "$model" "$q_next" || { e2e_finish; exit; }
 expect_console_line '^Linear model \(ROSKA_mid_15\)' -E
 expect_console_line '^ *weight_kg +[-0-9.e]+ ' -E
@@ -178,19 +180,20 @@ answer "$q_next" ""
 q_again="Response column, a number or a name (Enter: fuel_l_100km):"
 driver console-prompt "$model" "$q_again" || { e2e_finish; exit; }
 answer "$q_again" ""
-q_again="Predictor columns, such as 2~4,6 (Enter: 2~3,5):"
+q_again="weight ~ group + log(dose) (Enter: 2~3,5):"
 driver console-prompt "$model" "$q_again" || { e2e_finish; exit; }
 answer "$q_again" "FILE"
 pick survey.csv
 driver console-prompt "$model" "$q_response" || { e2e_finish; exit; }
-expect_console_line "Columns:  1 region  2 year  3 rainfall_mm  4 yield_t_ha  5 price_per_t"
+expect_console_line \
+  "Columns:  1 region (text: categorical)  2 year  3 rainfall_mm  4 yield_t_ha  5 price_per_t"
 refused "$q_response" "region" 'Refused: column 1 ("region") holds text, not numbers'
 answer "$q_response" "yield_t_ha"
-driver console-prompt "$model" "$q_predictors" || { e2e_finish; exit; }
-answer "$q_predictors" ""
+driver console-prompt "$model" "$q_formula_predictors" || { e2e_finish; exit; }
+answer "$q_formula_predictors" "yield_t_ha ~ region + rainfall_mm"
 driver console-prompt "$model" "$q_next" || { e2e_finish; exit; }
-expect_console_line 'Left out, as they hold text: column 1 ("region")'
-expect_console_line '^Formula: +yield_t_ha ~ year \+ rainfall_mm \+ price_per_t$' -E
+expect_console_line '^Formula: +yield_t_ha ~ region \+ rainfall_mm$' -E
+expect_console_line '^ *region\[North\] +[-0-9.e]+ ' -E
 console_screenshot road-model-1-text-column
 
 echo "== \"end\" in small letters ends the dialogue and closes the console"

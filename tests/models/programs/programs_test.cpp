@@ -630,12 +630,15 @@ struct scripted {
     }
 };
 
-// A data file with a text column among numbers.
+// A data file as R writes it, row names first, with a text column of
+// three levels among numbers.
 std::string text_column_data() {
-    std::string text = "y,place,x1,x2\n";
+    std::string text = "\"\",y,place,x1,x2\n";
     for (int i = 0; i < 20; ++i)
-        text += std::to_string(3 + i * 0.5 + (i % 3) * 0.1) + ",town" + std::to_string(i) + "," +
-                std::to_string(i) + "," + std::to_string((i * 7) % 5) + "\n";
+        text += "\"r" + std::to_string(i) + "\"," +
+                std::to_string(3 + i * 0.5 + (i % 3) * 0.1 + ((i * 37) % 17 - 8) * 0.01) + ",town" +
+                std::to_string(i % 3) + "," + std::to_string(i + 1) + "," +
+                std::to_string((i * 7) % 5) + "\n";
     return text;
 }
 
@@ -665,7 +668,7 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
           "Formula:  y ~ x1 + x2",
           "P plots, S saves",
           "Response column, a number or a name (Enter: y): 1",
-          "Predictor columns, such as 2~4,6 (Enter: 2,3): 2",
+          "\nweight ~ group + log(dose) (Enter: 2,3): 2",
           "Formula:  y ~ x1\n",
           "Save the fitted values as (Enter: ",
           "linear-fitted.csv): \n",
@@ -686,27 +689,39 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
           "Refused: P, S, N, Enter, file, bye or END",
           "The dialogue has ended."},
          1},
+        // Text columns are categorical for the linear model, and a formula
+        // may stand for the predictors; the row names are never one.
         {1,
          "@text",
-         {"", "", "place", "1", "2-4", "1,3", "2", "", "p", "", "", "", "FILE", "End"},
-         {"Refused: the response is needed",
-          "Refused: column 2 (\"place\") holds text, not numbers (line 2 has\n",
-          "\"town0\"): the response must be numbers", "Refused: ranges use ~, as in 2~4",
-          "Refused: column 1 (\"y\") is the response: the predictors are among the",
-          "Refused: column 2 (\"place\") holds text",
-          "Predictor columns, such as 2~4,6 (Enter: every other column): \n"
-          "Left out, as they hold text: column 2 (\"place\")",
-          "Formula:  y ~ x1 + x2", "(Enter: 1): \n", "(Enter: every other column): \n",
-          "Formula:  y ~ x1 + x2", "[clear]", "Columns:", "The dialogue has ended."},
-         1},
+         {"", "", "place", "2", "2-4", "2,4", "y ~ place +", "y ~ place + log(x1)", "FILE", "2", "",
+          "End"},
+         {"Columns:  1 (row names)  2 y  3 place (text: categorical)  4 x1  5 x2\n",
+          "Refused: the response is needed",
+          "Refused: column 3 (\"place\") holds text, not numbers", "the response must be numbers",
+          "Refused: ranges use ~, as in 2~4", "Refused: column 2 (\"y\") is the response",
+          "Predictor columns, such as 2~4,6, or a formula, such as\nweight ~ group",
+          "Refused: at character 12: expected a column name", "Formula:  y ~ place + log(x1)\n",
+          "place[town2]", "[clear]", "Columns:", "(Enter: every other column): \n",
+          "Formula:  y ~ place + x1 + x2\n", "place[town1]", "The dialogue has ended."},
+         0},
+        // Best subsets take numbers only: text is refused or left out.
+        {4,
+         "@text",
+         {"", "2", "3", "", "", "end"},
+         {"Columns:  1 (row names)  2 y  3 place  4 x1  5 x2\n",
+          "Predictor columns, such as 2~4,6 (Enter: every other column): 3",
+          "Refused: column 3 (\"place\") holds text",
+          "Left out, as they hold text: column 3 (\"place\")", "Best subset",
+          "The dialogue has ended."},
+         0},
         {2,
          "@curve",
          {"", "y ~ b0 + b1*(x", "y ~ b0 + b1*x", "", "b0=1", "b0=1 b1=1", "S", "m2.csv", "end"},
          {"Formula, such as", "Refused: column", "Formula, such as",
           "Start values for b0, b1, each as name=value: \n",
-          "Refused: start values are needed, one for each parameter (b0, b1)", "Refused: ",
-          "Start values", "Non-linear model (ROSKA_mid_16)", "40 rows saved to ", "m2.csv.",
-          "The dialogue has ended."},
+          "Refused: start values are needed, one for each parameter (b0, b1)",
+          "Refused: ", "Start values", "Non-linear model (ROSKA_mid_16)", "40 rows saved to ",
+          "m2.csv.", "The dialogue has ended."},
          0},
         // A family of the catalogue in other names: Enter takes its self-start.
         {2,
