@@ -231,7 +231,7 @@ model_road() {
 q_criterion="Criterion for the best model:"
 model_road 2 ROSKA_mid_16 uptake.csv '^Non-linear model \(ROSKA_mid_16\)' \
   "Formula, such as y ~ b1*(1-exp(-b2*x)):" "uptake ~ b1*(1-exp(-b2*hours))" \
-  "Start values, such as b1=500, b2=1e-4:" "b1=100, b2=1"
+  "Start values for b1, b2 (Enter takes the suggestion b1=214, b2=0.556):" ""
 model_road 3 ROSKA_mid_17 cooling.csv '^Formula: +temperature_c ~ minute \+ minute\^2$' \
   "$q_response" "temperature_c" "$q_predictor" "" "Degree of the polynomial, 1 to 15 (Enter: 2):" ""
 model_road 4 TARN_line_15 yield.csv '^Best subset of each size, by bic' \
