@@ -3,7 +3,6 @@
 #include "anova.h"
 #include "columns.h"
 #include "design_coding.h"
-#include "diagnostics_report.h"
 #include "fitted_model.h"
 #include "linear_program.h"
 #include "pipeline.h"
@@ -507,20 +506,9 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         // The fit as a model to take further (--save, --predict), and its
         // diagnostics from one more read of the design rows.
         std::unique_ptr<fitted_model> design_fit = linear_fitted_model(d, fit, {});
-        linear_diagnostics diagnostics;
-        const bool diagnosed = diagnose_linear(
-            d, fit, pipelined(source, out_width),
-            [&design_fit](const double* row, double* gradient) {
-                double value = NAN;
-                design_fit->evaluate(row, value, gradient);
-                return row[0] - value;
-            },
-            design_fit->triangle, diagnostics);
-        if (!diagnosed || !data.counts.ok) {
-            reading_failed(data);
+        if (!add_linear_diagnostics(run.report, d, fit, source, out_width, *design_fit, names,
+                                    weighted, data))
             return refused_run(data.status, data.reason);
-        }
-        note_diagnostics(run.report, diagnostics, names, weighted);
         auto model = std::make_shared<terms_model>(
             terms, shared_kinds, coding, std::move(design_fit), lead != 0,
             weighted ? static_cast<std::ptrdiff_t>(weight_slot) : -1);

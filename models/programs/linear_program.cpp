@@ -118,23 +118,24 @@ std::function<double(const double*)> linear_predictor(const design& d,
     };
 }
 
-bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
-                            const options& o, model_data& data) {
-    const std::shared_ptr<const fitted_model> fitted = run.fitted;
+bool add_linear_diagnostics(fit_report& report, const design& d, const least_squares_fit& fit,
+                            const row_source& rows, std::size_t width, const fitted_model& model,
+                            const std::vector<std::string>& names, bool weighted,
+                            model_data& data) {
     linear_diagnostics diagnostics;
     const bool read = diagnose_linear(
-        d, fit, pipelined(rows_of(data), data.columns.size()),
-        [&](const double* row, double* gradient) {
+        d, fit, pipelined(rows, width),
+        [&model](const double* row, double* gradient) {
             double value = NAN;
-            fitted->evaluate(row, value, gradient);
+            model.evaluate(row, value, gradient);
             return row[0] - value;
         },
-        fitted->triangle, diagnostics);
+        model.triangle, diagnostics);
     if (!read || !data.counts.ok) {
         reading_failed(data);
         return false;
     }
-    note_diagnostics(run.report, diagnostics, term_names(d, data), !o.weights.empty());
+    note_diagnostics(report, diagnostics, names, weighted);
     return true;
 }
 
@@ -202,7 +203,8 @@ model_run run_numeric_linear(const program_info& program, const options& o, mode
     run.report = linear_report(program, d, data, fit, o.level);
     run.predict = linear_predictor(d, fit);
     run.fitted = linear_fitted_model(d, fit, data.columns);
-    if (!add_linear_diagnostics(run, d, fit, o, data))
+    if (!add_linear_diagnostics(run.report, d, fit, rows_of(data), data.columns.size(), *run.fitted,
+                                term_names(d, data), !o.weights.empty(), data))
         return refused_run(data.status, data.reason);
     return run;
 }

@@ -39,10 +39,13 @@ fit_report linear_report(const program_info& program, const std::vector<std::str
 std::function<double(const double*)> linear_predictor(const design& d,
                                                       const least_squares_fit& fit);
 
-// The diagnostics of a linear run's fit into its report (one more pass over
-// the rows). False with data.status and
-// reason set when the rows could not be read again.
-bool add_linear_diagnostics(model_run& run, const design& d, const least_squares_fit& fit,
-                            const options& o, model_data& data);
+// The diagnostics of a fit of d into its report, from one more pass over the
+// rows (width values each) the source sends; each row's residual and
+// gradient from model, the same fit taken as a fitted model of those rows.
+// names: the design's terms. False with data.status and reason set when the
+// rows could not be read again.
+bool add_linear_diagnostics(fit_report& report, const design& d, const least_squares_fit& fit,
+                            const row_source& rows, std::size_t width, const fitted_model& model,
+                            const std::vector<std::string>& names, bool weighted, model_data& data);
 
 } // namespace models
