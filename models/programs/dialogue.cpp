@@ -159,12 +159,6 @@ bool takes_formula(const program_info& program) {
     return program.kind == model_kind::linear;
 }
 
-// An unnamed first column holds row labels (R's write.csv writes its row
-// names so): never a predictor, nor offered as one.
-bool is_label_column(const answers& a, std::size_t c) {
-    return c == 0 && a.data.header.names[0].empty();
-}
-
 std::string take_file(const program_info& program, answers& a, const std::string& answer,
                       dialogue_io& io) {
     if (!answer.empty())
@@ -192,16 +186,17 @@ std::string take_file(const program_info& program, answers& a, const std::string
     const std::size_t count = a.data.header.names.size();
     std::vector<std::size_t> scanned;
     for (std::size_t c = 0; c < count && takes_text(program); ++c)
-        if (!is_label_column(a, c))
+        if (!is_label_column(a.data.header.names, c))
             scanned.push_back(c);
     const std::vector<text_column> categories = text_columns(a, scanned);
     std::vector<std::string> items;
     for (std::size_t c = 0; c < count; ++c) {
         const bool categorical = std::any_of(categories.begin(), categories.end(),
                                              [c](const text_column& t) { return t.index == c; });
-        items.push_back(std::to_string(c + 1) + " " +
-                        (is_label_column(a, c) ? "(row names)" : a.data.header.names[c]) +
-                        (categorical ? " (text: categorical)" : ""));
+        items.push_back(
+            std::to_string(c + 1) + " " +
+            (is_label_column(a.data.header.names, c) ? "(row names)" : a.data.header.names[c]) +
+            (categorical ? " (text: categorical)" : ""));
     }
     std::string list;
     for (const auto& line : pack_items("Columns:  ", items, width_of(io)))
@@ -284,7 +279,7 @@ std::string other_columns(const program_info& program, answers& a, dialogue_io& 
                           std::string& why) {
     std::vector<std::size_t> others;
     for (std::size_t c = 0; c < a.data.header.names.size(); ++c)
-        if (c != response_of(a) && !is_label_column(a, c))
+        if (c != response_of(a) && !is_label_column(a.data.header.names, c))
             others.push_back(c);
     std::vector<text_column> text;
     if (!takes_text(program))

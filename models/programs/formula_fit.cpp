@@ -214,8 +214,8 @@ model_terms formula_terms(const std::string& formula, const model_data& data,
         if (w.ok)
             excluded.push_back(w.index);
     }
-    if (!data.header.names.empty() && data.header.names[0].empty())
-        excluded.push_back(0); // row names, as R writes them
+    if (is_label_column(data.header.names, 0))
+        excluded.push_back(0);
     model_terms terms = expand_formula(formula, data.header.names, excluded);
     if (!terms.ok) {
         status = terms.usage_error ? exit_usage : exit_data_unusable;
@@ -226,7 +226,7 @@ model_terms formula_terms(const std::string& formula, const model_data& data,
 
 std::string formula_problem(const std::string& text, const std::vector<std::string>& names) {
     std::vector<std::size_t> excluded;
-    if (!names.empty() && names[0].empty())
+    if (is_label_column(names, 0))
         excluded.push_back(0);
     const model_terms terms = expand_formula(text, names, excluded);
     return terms.ok ? std::string() : terms.error;

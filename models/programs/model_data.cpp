@@ -6,18 +6,16 @@
 
 namespace models {
 
+bool is_label_column(const std::vector<std::string>& names, std::size_t c) {
+    return c == 0 && !names.empty() && names[0].empty();
+}
+
 namespace {
 
 bool fail(model_data& data, int status, const std::string& reason) {
     data.status = status;
     data.reason = reason;
     return false;
-}
-
-// An unnamed first column holds row labels (R's write.csv writes its row
-// names so): never a predictor.
-bool is_label_column(const std::vector<std::string>& names, std::size_t c) {
-    return c == 0 && names[0].empty();
 }
 
 bool choose_columns(model_data& data, const std::string& y, const std::string& x,

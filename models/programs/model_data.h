@@ -46,6 +46,10 @@ model_data open_model_data(const std::string& path, const std::string& y, const 
 model_data open_model_data(std::unique_ptr<byte_source> source, const std::string& path,
                            const std::string& y, const std::string& x, default_predictors fallback);
 
+// Whether column c holds row labels: an unnamed first column (R's write.csv
+// writes its row names so). Never a predictor, nor offered as one.
+bool is_label_column(const std::vector<std::string>& names, std::size_t c);
+
 // Streams the rows [y, x1..xk] of the chosen columns; each call reads the
 // file again from its start. A reading error is kept in data.counts.
 row_source rows_of(model_data& data);
