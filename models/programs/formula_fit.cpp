@@ -6,6 +6,7 @@
 #include "fitted_model.h"
 #include "linear_program.h"
 #include "pipeline.h"
+#include "rank_revealing_solve.h"
 #include "robust_covariance.h"
 
 #include <Eigen/Core>
@@ -200,6 +201,67 @@ class terms_model final : public fitted_model {
     mutable std::vector<double> x_, design_row_;
 };
 
+// The coefficients of a polynomial's raw powers from those of the powers of
+// t = (x - centre) / scale: powers of (x - centre) expand by the binomial
+// theorem as the core's own polynomial fits do, and t^k takes 1 / scale^k.
+// In long double: the raw powers' coefficients of a polynomial in calendar
+// years are sums of terms far larger than themselves.
+using long_matrix = least_squares_detail::matrix<long double>;
+
+long_matrix raw_power_map(const power_basis& basis) {
+    design powers;
+    powers.degree = basis.degree;
+    long_matrix map = least_squares_detail::unshift_map<long double>(powers, {0, basis.centre});
+    long double inverse_scale = 1;
+    for (Eigen::Index k = 0; k < map.cols(); ++k) {
+        map.col(k) *= inverse_scale;
+        inverse_scale /= static_cast<long double>(basis.scale);
+    }
+    return map;
+}
+
+// A polynomial fit carried to the raw powers: the coefficients (NaN where
+// aliased), and the covariance of the kept ones from that of the kept
+// coefficients in the basis of t (kept: their indices, ascending).
+void to_raw_powers(const power_basis& basis, const std::vector<int>& kept,
+                   std::vector<double>& coefficients, Eigen::MatrixXd& covariance) {
+    const long_matrix map = raw_power_map(basis);
+    const Eigen::Index terms = map.rows(), k = static_cast<Eigen::Index>(kept.size());
+    least_squares_detail::vector<long double> b =
+        least_squares_detail::vector<long double>::Zero(terms);
+    long_matrix full = long_matrix::Zero(terms, terms);
+    for (Eigen::Index a = 0; a < k; ++a) {
+        b(kept[a]) = coefficients[static_cast<std::size_t>(kept[a])];
+        for (Eigen::Index c = 0; c < k; ++c)
+            full(kept[a], kept[c]) = covariance(a, c);
+    }
+    const auto raw = (map * b).eval();
+    const long_matrix raw_covariance = map * full * map.transpose();
+    for (Eigen::Index j = 0; j < terms; ++j)
+        if (!std::isnan(coefficients[static_cast<std::size_t>(j)]))
+            coefficients[static_cast<std::size_t>(j)] = static_cast<double>(raw(j));
+    for (Eigen::Index a = 0; a < k; ++a)
+        for (Eigen::Index c = 0; c < k; ++c)
+            covariance(a, c) = static_cast<double>(raw_covariance(kept[a], kept[c]));
+}
+
+// The classical covariance of the kept coefficients, in the design's own
+// columns: sigma² (X'X)^-1 from the triangle of the shifted columns (a shift
+// moves only what the intercept's coefficient takes back).
+Eigen::MatrixXd classical_covariance(const least_squares_fit& fit, const design& d,
+                                     const std::vector<int>& kept, double variance) {
+    const Eigen::MatrixXd triangle = kept_triangle(fit.triangle, fit.aliased);
+    const Eigen::Index k = static_cast<Eigen::Index>(kept.size());
+    const Eigen::MatrixXd inverse =
+        triangle.topLeftCorner(k, k).triangularView<Eigen::Upper>().solve(
+            Eigen::MatrixXd::Identity(k, k));
+    Eigen::MatrixXd unshift = Eigen::MatrixXd::Identity(k, k);
+    if (d.intercept && !fit.shifts.empty() && k > 0 && kept[0] == 0)
+        for (Eigen::Index a = 1; a < k; ++a)
+            unshift(0, a) = -fit.shifts[static_cast<std::size_t>(kept[a])];
+    return variance * unshift * inverse * inverse.transpose() * unshift.transpose();
+}
+
 } // namespace
 
 bool needs_terms(const options& o) {
@@ -232,30 +294,68 @@ std::string formula_problem(const std::string& text, const std::vector<std::stri
     return terms.ok ? std::string() : terms.error;
 }
 
-model_terms power_terms(const model_data& data, int degree) {
+bool power_basis_of(model_data& data, int degree, power_basis& basis) {
+    double low = INFINITY, high = -INFINITY;
+    const bool read = rows_of(data)([&](const double* values, std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double x = values[i * data.columns.size() + 1];
+            low = std::min(low, x);
+            high = std::max(high, x);
+        }
+        return true;
+    });
+    if (!read || !data.counts.ok) {
+        reading_failed(data);
+        return false;
+    }
+    basis = power_basis{};
+    basis.degree = degree;
+    if (!(low <= high) || !std::isfinite(high - low))
+        return true; // no rows (the fit says so), or a range t cannot span
+    const double half = (high - low) / 2;
+    basis.centre = low + half;
+    basis.scale = half > 0 ? std::ldexp(1.0, std::ilogb(half) + 1) : 1.0;
+    return true;
+}
+
+model_terms power_terms(const model_data& data, const power_basis& basis) {
     model_terms terms =
         terms_of_columns(data.columns[0], {data.columns[1]}, data.header.names, true);
+    const auto number = [](double value) {
+        term_expression e;
+        e.number = value;
+        e.text = short_number(value, 17);
+        return e;
+    };
+    const auto operation = [](expression_kind kind, term_expression a, term_expression b) {
+        term_expression e;
+        e.kind = kind;
+        e.operands = {std::move(a), std::move(b)};
+        return e;
+    };
     const model_variable x = terms.variables[0];
-    for (int k = 2; k <= degree; ++k) {
+    const term_expression t = operation(
+        expression_kind::divide,
+        operation(expression_kind::subtract, x.value, number(basis.centre)), number(basis.scale));
+    terms.variables.clear();
+    for (int k = 1; k <= basis.degree; ++k) {
         model_variable power = x;
         power.plain_column = false;
-        power.label = x.label + "^" + std::to_string(k);
-        term_expression exponent;
-        exponent.number = k;
-        exponent.text = std::to_string(k);
-        power.value.kind = expression_kind::power;
-        power.value.operands = {x.value, exponent};
+        power.label = k == 1 ? x.label : x.label + "^" + std::to_string(k);
+        power.value = k == 1 ? t : operation(expression_kind::power, t, number(k));
         terms.variables.push_back(power);
-        model_term term;
-        term.variables = {k - 1};
-        term.label = power.label;
-        terms.terms.push_back(term);
+        if (k > 1) {
+            model_term term;
+            term.variables = {k - 1};
+            term.label = power.label;
+            terms.terms.push_back(term);
+        }
     }
     return terms;
 }
 
 model_run run_terms(const program_info& program, const options& o, model_data& data,
-                    model_terms terms) {
+                    model_terms terms, const power_basis& powers) {
     // The columns read: the terms', then the weights'.
     data.columns = terms.columns;
     const bool weighted = !o.weights.empty();
@@ -429,6 +529,19 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
             for (Eigen::Index a = 1; a < k; ++a)
                 shown.tss += kept(a, k) * kept(a, k);
         }
+        std::vector<int> kept_columns;
+        for (std::size_t j = 0; j < fit.aliased.size(); ++j)
+            if (!fit.aliased[j])
+                kept_columns.push_back(static_cast<int>(j));
+        if (powers.degree > 0) {
+            // The raw powers' coefficients and classical standard errors.
+            const long long df = fit.n - fit.rank;
+            Eigen::MatrixXd cov = classical_covariance(
+                fit, d, kept_columns, df > 0 ? fit.rss / static_cast<double>(df) : NAN);
+            to_raw_powers(powers, kept_columns, shown.coefficients, cov);
+            for (Eigen::Index a = 0; a < k; ++a)
+                shown.std_errors[static_cast<std::size_t>(kept_columns[a])] = std::sqrt(cov(a, a));
+        }
         model_run run;
         run.report = linear_report(program, names, formula_text(terms), terms.intercept, data,
                                    shown, o.level);
@@ -446,10 +559,6 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         if (!o.se.empty()) {
             hc_type type = hc_type::hc0;
             parse_hc_type(o.se, type);
-            std::vector<int> kept_columns;
-            for (std::size_t j = 0; j < fit.aliased.size(); ++j)
-                if (!fit.aliased[j])
-                    kept_columns.push_back(static_cast<int>(j));
             Eigen::VectorXd beta(k);
             std::vector<double> means(static_cast<std::size_t>(k), 0.0);
             const int implicit = d.intercept ? 1 : 0; // the core's own column of ones
@@ -477,13 +586,16 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
                 reading_failed(data);
                 return refused_run(data.status, data.reason);
             }
-            const Eigen::MatrixXd cov = sandwich.covariance();
+            Eigen::MatrixXd cov = sandwich.covariance();
+            std::vector<double> coefficients = fit.coefficients;
+            if (powers.degree > 0)
+                to_raw_powers(powers, kept_columns, coefficients, cov);
             run.report.estimates.clear();
             for (Eigen::Index a = 0; a < k; ++a) {
                 const std::size_t j =
                     static_cast<std::size_t>(kept_columns[static_cast<std::size_t>(a)]);
-                run.report.estimates.push_back(make_coefficient(names[j], fit.coefficients[j],
-                                                                std::sqrt(cov(a, a)), df, o.level));
+                run.report.estimates.push_back(
+                    make_coefficient(names[j], coefficients[j], std::sqrt(cov(a, a)), df, o.level));
             }
             std::string upper = o.se;
             for (char& c : upper)

@@ -25,13 +25,35 @@ model_terms formula_terms(const std::string& formula, const model_data& data,
 // character 9: expected ..." or the unknown column, with the columns).
 std::string formula_problem(const std::string& text, const std::vector<std::string>& names);
 
-// The terms of the powers 1..degree of data's one predictor ("x", "x^2").
-model_terms power_terms(const model_data& data, int degree);
+// The basis a polynomial's powers are fitted in: powers of
+// t = (x - centre) / scale, with the centre the middle of x's range and the
+// scale a power of two just above its half-width, so that t is formed
+// without rounding (for x within a factor two of the centre) and lies in
+// [-1, 1]. Raw powers of calendar years are near-collinear columns that
+// lose every digit; the powers of t are well conditioned, and the
+// coefficients of the raw powers follow from theirs by the binomial
+// theorem.
+struct power_basis {
+    int degree = 0; // 0: not a polynomial
+    double centre = 0;
+    double scale = 1;
+};
+
+// The basis for data's one predictor, from a pass over the rows; false with
+// data.status and reason set when they cannot be read.
+bool power_basis_of(model_data& data, int degree, power_basis& basis);
+
+// The terms of the powers 1..degree of t (named "x", "x^2", ... after the
+// predictor).
+model_terms power_terms(const model_data& data, const power_basis& basis);
 
 // Fits the terms to the data as the options say (weights, anova, se,
-// level) and reports the fit as program.
+// level) and reports the fit as program. With powers (from power_terms),
+// the coefficients, standard errors and robust covariance are reported for
+// the raw powers of x; the analysis of variance, the fitted values and
+// every prediction stay in the basis of t.
 model_run run_terms(const program_info& program, const options& o, model_data& data,
-                    model_terms terms);
+                    model_terms terms, const power_basis& powers = {});
 
 // Whether the options ask for what only run_terms gives.
 bool needs_terms(const options& o);

@@ -158,7 +158,12 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
             return refused_run(exit_usage,
                                "the curve-linear model takes one predictor; --x names " +
                                    std::to_string(data.predictors()));
-        return run_terms(program, o, data, curve ? power_terms(data, o.degree) : plain_terms());
+        if (!curve)
+            return run_terms(program, o, data, plain_terms());
+        power_basis basis;
+        if (!power_basis_of(data, o.degree, basis))
+            return refused_run(data.status, data.reason);
+        return run_terms(program, o, data, power_terms(data, basis), basis);
     }
     // Plain numeric columns: the fit as it always was. A column that turns
     // out to hold text is categorical: the terms' fit takes over.

@@ -138,7 +138,7 @@ constexpr option_rule option_table[] = {
          o.criterion = criterion_label(*named);
          return std::string();
      }},
-    {"--weights", linear_bit | nonlinear_bit | best_nonlinear_bit, false, "COL",
+    {"--weights", linear_bit | curve_bit | nonlinear_bit | best_nonlinear_bit, false, "COL",
      "a column of case weights (weighted least squares)",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
@@ -155,12 +155,12 @@ constexpr option_rule option_table[] = {
          o.level = level;
          return std::string();
      }},
-    {"--anova", linear_bit, true, "", "the sequential analysis of variance",
+    {"--anova", linear_bit | curve_bit, true, "", "the sequential analysis of variance",
      [](const program_info&, options& o, const std::string&) {
          o.anova = true;
          return std::string();
      }},
-    {"--se", linear_bit, false, "TYPE",
+    {"--se", linear_bit | curve_bit, false, "TYPE",
      "standard errors: classical (default), or robust hc0, hc1, hc2, hc3",
      [](const program_info&, options& o, const std::string& v) {
          const std::string type = lower(v);

@@ -174,8 +174,8 @@ TEST(Batch, StatusesReasonsAndReports) {
          {groups, "--formula", "y ~ g", "--weights", "x"},
          1,
          "line 8: the weight -1 is negative"},
-        // The curve-linear model keeps its own centred fit: no terms' options.
-        {3, {"@curve", "--degree", "3", "--anova", "--json"}, 2, "--anova"},
+        {3, {"@curve", "--degree", "3", "--anova", "--json"}, 0, "{\"term\": \"x^3\", \"df\": 1"},
+        {3, {"@curve", "--degree", "2", "--weights", "y"}, 1, "is negative"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args;
@@ -533,12 +533,12 @@ TEST(Batch, SaveKeepsTheRowsOrderOverManyBlocks) {
 // A smooth trend over calendar years (40 points, 1980 to 2009), with noise,
 // and a decay observed through its logarithm.
 std::string calendar_data() {
-    std::string text = "y,year,decay\n";
+    std::string text = "y,year,decay,w\n";
     for (int i = 0; i < 40; ++i) {
         const double year = 1980 + i * 29.0 / 39, t = (year - 1995) / 15;
         const double noise = ((i * 37) % 17 - 8) * 0.1;
         char line[120];
-        std::snprintf(line, sizeof line, "%.10g,%.10g,%.10g\n",
+        std::snprintf(line, sizeof line, "%.10g,%.10g,%.10g,1\n",
                       100 + 30 * t + 20 * std::sin(3 * t) + noise, year,
                       3 * std::exp(-0.2 * (year - 1980)) + 0.5 + noise * 0.01);
         text += line;
@@ -560,6 +560,7 @@ TEST(Plot, ResidualsDrawnAreTheFitsResiduals) {
         {3, {"--degree", "7"}},
         {3, {"--degree", "8"}},
         {3, {"--degree", "15"}},
+        {3, {"--degree", "7", "--weights", "w", "--se", "hc3"}},
         {6, {"--max-degree", "10"}},
         {1, {}},
         {2,
@@ -597,6 +598,94 @@ TEST(Plot, ResidualsDrawnAreTheFitsResiduals) {
         const auto& residuals = plot->residual_points();
         EXPECT_GE(residuals.min_y(), -largest) << shown;
         EXPECT_LE(residuals.max_y(), largest) << shown;
+    }
+}
+
+// The curve-linear model's weights, analysis of variance and robust
+// standard errors: as R's lm(y ~ x + I(x^2) + I(x^3), weights = decay),
+// anova() and sandwich::vcovHC on the curve data; in calendar years at
+// degree 7, the exact minimum (rational arithmetic) and the model's own fit.
+TEST(Batch, CurveLinearOptionsAgreeWithR) {
+    temp_file("curve.csv", curve_data());
+    temp_file("calendar.csv", calendar_data());
+    const auto run_of = [](const std::vector<std::string>& args) {
+        const parsed_options parsed = parse_options(*program_numbered(3), args);
+        EXPECT_TRUE(parsed.ok) << parsed.error;
+        const options& o = parsed.values;
+        model_data data = open_model_data(o.data, o.y, o.x, default_predictors::all_others);
+        EXPECT_EQ(data.status, exit_reported) << data.reason;
+        return run_model(*program_numbered(3), o, data);
+    };
+    const std::string curve = testing::TempDir() + "curve.csv";
+    const std::string years = testing::TempDir() + "calendar.csv";
+    const std::vector<std::string> cubic = {curve, "--y", "y", "--x", "x", "--degree", "3"};
+    const std::vector<std::string> seventh = {years, "--y", "y", "--x", "year", "--degree", "7"};
+    const model_run own = run_of(seventh);
+    struct r_case {
+        std::vector<std::string> options;
+        double rss;
+        std::vector<double> estimates, std_errors;
+        double digits;
+    };
+    const r_case cases[] = {
+        {{"--weights", "decay"},
+         0.0038022573737496691,
+         {0.50001215502428131, -1.0029810468511673, -0.0000814305547068324, 0.30134538918808629},
+         {0.0023469613785273022, 0.0029528449511635872, 0.0015991623168123742,
+          0.0011985538291016148},
+         12},
+        {{"--se", "hc3"},
+         0.0022913035714948416,
+         {0.50063155861476905, -1.0004636113132399, -0.00068139566005048758, 0.30022537987131837},
+         {0.0020075198972644439, 0.0031010651084989928, 0.0013592814757450921,
+          0.0013527154012355936},
+         12},
+        {{"--weights", "decay", "--se", "hc1"},
+         0.0038022573737496691,
+         {0.50001215502428131, -1.0029810468511673, -0.0000814305547068324, 0.30134538918808629},
+         {0.0019665559918134404, 0.0031317595483964442, 0.0012279571574719500,
+          0.0012149673197798521},
+         12},
+        // All weights 1: the exact minimum, and the coefficients of model
+        // 3's own fit.
+        {{"--weights", "w"}, 7.8622122834527, {}, {}, 12},
+    };
+    const auto digits = [](double got, double want) {
+        return got == want ? 17.0 : -std::log10(std::fabs(got - want) / std::fabs(want));
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.estimates.empty() ? seventh : cubic;
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const model_run run = run_of(args);
+        const std::string shown = args[args.size() - 1];
+        ASSERT_EQ(run.status, exit_reported) << shown << ": " << run.reason;
+        EXPECT_GE(digits(run.report.rss, c.rss), c.digits) << shown;
+        const auto& want = c.estimates.empty() ? own.report.estimates : run.report.estimates;
+        ASSERT_EQ(run.report.estimates.size(), c.estimates.empty() ? 8u : 4u) << shown;
+        for (std::size_t j = 0; j < run.report.estimates.size(); ++j) {
+            const coefficient& got = run.report.estimates[j];
+            const double estimate = c.estimates.empty() ? want[j].estimate : c.estimates[j];
+            const double std_error = c.estimates.empty() ? want[j].std_error : c.std_errors[j];
+            EXPECT_GE(digits(got.estimate, estimate), c.digits) << shown << " " << got.name;
+            EXPECT_GE(digits(got.std_error, std_error), c.digits) << shown << " " << got.name;
+        }
+    }
+    // The sequential sums of squares of the weighted cubic, as R's anova().
+    std::vector<std::string> args = cubic;
+    args.insert(args.end(), {"--weights", "decay", "--anova"});
+    const model_run run = run_of(args);
+    ASSERT_EQ(run.status, exit_reported) << run.reason;
+    std::string anova;
+    for (const auto& [key, value] : run.report.extra_json)
+        if (key == "anova")
+            anova = value;
+    const double sum_sq[] = {1.73407740890891, 4.86792116676007, 6.67656412049248};
+    std::size_t at = 0;
+    for (double want : sum_sq) {
+        at = anova.find("\"sum_sq\": ", at);
+        ASSERT_NE(at, std::string::npos) << anova;
+        at += 10;
+        EXPECT_GE(digits(std::stod(anova.substr(at)), want), 12) << anova;
     }
 }
 
