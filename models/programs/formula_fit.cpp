@@ -262,6 +262,53 @@ Eigen::MatrixXd classical_covariance(const least_squares_fit& fit, const design&
     return variance * unshift * inverse * inverse.transpose() * unshift.transpose();
 }
 
+// The correction to a polynomial's coefficients in the basis of t (kept
+// ones; aliased ones stay 0) from one more pass over the raw rows [y, x,
+// ..., w]: the residuals and the normal equations' right side X'W r summed
+// in long double, with t, its powers and the weights as the data give them
+// (the design rows the fit took were rounded to double after the weights'
+// roots multiplied them), solved with the fit's own triangle. A tiny
+// coefficient of a weighted fit gains the digits that rounding took.
+bool refine_powers(const power_basis& basis, const std::vector<int>& kept,
+                   const Eigen::MatrixXd& inverse_normal, std::ptrdiff_t weight_slot,
+                   model_data& data, const scan_hooks& hooks, std::vector<double>& coefficients) {
+    const std::size_t terms = coefficients.size(), width = data.columns.size();
+    std::vector<long double> b(terms, 0.0L), right(terms, 0.0L), powers(terms);
+    for (int j : kept)
+        b[static_cast<std::size_t>(j)] = coefficients[static_cast<std::size_t>(j)];
+    const long double centre = basis.centre, scale = basis.scale;
+    data.counts = scan_rows(
+        *data.file, data.header, data.columns,
+        [&](const double* values, std::size_t rows) {
+            for (std::size_t i = 0; i < rows; ++i) {
+                const double* raw = values + i * width;
+                const long double w = weight_slot < 0 ? 1.0L : raw[weight_slot];
+                const long double t = (raw[1] - centre) / scale;
+                long double fitted = 0, power = 1;
+                for (std::size_t k = 0; k < terms; ++k, power *= t) {
+                    powers[k] = power;
+                    fitted += b[k] * power;
+                }
+                const long double residual = w * (raw[0] - fitted);
+                for (std::size_t k = 0; k < terms; ++k)
+                    right[k] += residual * powers[k];
+            }
+            return true;
+        },
+        data.progress, false, false, &hooks);
+    if (!data.counts.ok)
+        return false;
+    const Eigen::Index k = static_cast<Eigen::Index>(kept.size());
+    for (Eigen::Index a = 0; a < k; ++a) {
+        long double step = 0;
+        for (Eigen::Index c = 0; c < k; ++c)
+            step += inverse_normal(a, c) * right[static_cast<std::size_t>(kept[c])];
+        coefficients[static_cast<std::size_t>(kept[a])] =
+            static_cast<double>(b[static_cast<std::size_t>(kept[a])] + step);
+    }
+    return true;
+}
+
 } // namespace
 
 bool needs_terms(const options& o) {
@@ -533,8 +580,19 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         for (std::size_t j = 0; j < fit.aliased.size(); ++j)
             if (!fit.aliased[j])
                 kept_columns.push_back(static_cast<int>(j));
+        // The coefficients in the design's columns (a polynomial's refined).
+        std::vector<double> fitted_coefficients = fit.coefficients;
         if (powers.degree > 0) {
             // The raw powers' coefficients and classical standard errors.
+            const scan_hooks hooks = coder_of(kinds, data, false, nullptr);
+            if (!refine_powers(powers, kept_columns,
+                               classical_covariance(fit, d, kept_columns, 1.0),
+                               weighted ? static_cast<std::ptrdiff_t>(weight_slot) : -1, data,
+                               hooks, fitted_coefficients)) {
+                reading_failed(data);
+                return refused_run(data.status, data.reason);
+            }
+            shown.coefficients = fitted_coefficients;
             const long long df = fit.n - fit.rank;
             Eigen::MatrixXd cov = classical_covariance(
                 fit, d, kept_columns, df > 0 ? fit.rss / static_cast<double>(df) : NAN);
@@ -587,7 +645,7 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
                 return refused_run(data.status, data.reason);
             }
             Eigen::MatrixXd cov = sandwich.covariance();
-            std::vector<double> coefficients = fit.coefficients;
+            std::vector<double> coefficients = fitted_coefficients;
             if (powers.degree > 0)
                 to_raw_powers(powers, kept_columns, coefficients, cov);
             run.report.estimates.clear();
