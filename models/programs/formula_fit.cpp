@@ -10,6 +10,7 @@
 #include "robust_covariance.h"
 
 #include <Eigen/Core>
+#include <Eigen/SVD>
 
 #include <algorithm>
 #include <cmath>
@@ -307,6 +308,38 @@ bool refine_powers(const power_basis& basis, const std::vector<int>& kept,
             static_cast<double>(b[static_cast<std::size_t>(kept[a])] + step);
     }
     return true;
+}
+
+// The scaled condition number of the raw powers' model matrix [1, x, ...,
+// x^d] over the kept terms, as the polynomial fit itself reports it: from
+// the triangle of the shifted powers of t, the columns carried back to the
+// powers of t (V) and on to those of x = centre + scale t (Q, the binomial
+// theorem).
+double raw_power_condition(const power_basis& basis, const least_squares_fit& fit, const design& d,
+                           const std::vector<int>& kept) {
+    const Eigen::Index terms = basis.degree + 1;
+    Eigen::MatrixXd back = Eigen::MatrixXd::Identity(terms, terms);
+    if (d.intercept && !fit.shifts.empty())
+        for (Eigen::Index j = 1; j < terms; ++j)
+            back(0, j) = fit.shifts[static_cast<std::size_t>(j)];
+    Eigen::MatrixXd powers = Eigen::MatrixXd::Zero(terms, terms);
+    for (Eigen::Index j = 0; j < terms; ++j) {
+        double binomial = 1, term = 1; // C(j, k) centre^(j-k) scale^k, k from 0
+        for (Eigen::Index k = 0; k <= j; ++k) {
+            powers(k, j) = binomial * term * std::pow(basis.centre, static_cast<double>(j - k));
+            binomial = binomial * static_cast<double>(j - k) / static_cast<double>(k + 1);
+            term *= basis.scale;
+        }
+    }
+    const Eigen::MatrixXd raw =
+        fit.triangle.topLeftCorner(terms, terms).triangularView<Eigen::Upper>() * back * powers;
+    Eigen::MatrixXd chosen(terms, static_cast<Eigen::Index>(kept.size()));
+    for (std::size_t a = 0; a < kept.size(); ++a)
+        chosen.col(static_cast<Eigen::Index>(a)) = raw.col(kept[a]).normalized();
+    const Eigen::VectorXd values = Eigen::JacobiSVD<Eigen::MatrixXd>(chosen).singularValues();
+    return values.size() > 0 && values(values.size() - 1) > 0
+               ? values(0) / values(values.size() - 1)
+               : INFINITY;
 }
 
 } // namespace
@@ -676,8 +709,13 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         // The fit as a model to take further (--save, --predict), and its
         // diagnostics from one more read of the design rows.
         std::unique_ptr<fitted_model> design_fit = linear_fitted_model(d, fit, {});
-        if (!add_linear_diagnostics(run.report, d, fit, source, out_width, *design_fit, names,
-                                    weighted, data))
+        const auto raw_condition = [&](linear_diagnostics& g) {
+            g.condition_number = raw_power_condition(powers, fit, d, kept_columns);
+        };
+        if (!add_linear_diagnostics(
+                run.report, d, fit, source, out_width, *design_fit, names, weighted, data,
+                powers.degree > 0 ? std::function<void(linear_diagnostics&)>(raw_condition)
+                                  : nullptr))
             return refused_run(data.status, data.reason);
         auto model = std::make_shared<terms_model>(
             terms, shared_kinds, coding, std::move(design_fit), lead != 0,

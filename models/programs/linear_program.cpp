@@ -120,8 +120,8 @@ std::function<double(const double*)> linear_predictor(const design& d,
 
 bool add_linear_diagnostics(fit_report& report, const design& d, const least_squares_fit& fit,
                             const row_source& rows, std::size_t width, const fitted_model& model,
-                            const std::vector<std::string>& names, bool weighted,
-                            model_data& data) {
+                            const std::vector<std::string>& names, bool weighted, model_data& data,
+                            const std::function<void(linear_diagnostics&)>& adjust) {
     linear_diagnostics diagnostics;
     const bool read = diagnose_linear(
         d, fit, pipelined(rows, width),
@@ -135,6 +135,8 @@ bool add_linear_diagnostics(fit_report& report, const design& d, const least_squ
         reading_failed(data);
         return false;
     }
+    if (adjust)
+        adjust(diagnostics);
     note_diagnostics(report, diagnostics, names, weighted);
     return true;
 }

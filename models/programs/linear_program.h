@@ -2,10 +2,12 @@
 // predictors, or on the powers 1..degree of one predictor.
 #pragma once
 
+#include "diagnostics.h"
 #include "least_squares.h"
 #include "model_data.h"
 #include "model_run.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,10 +44,12 @@ std::function<double(const double*)> linear_predictor(const design& d,
 // The diagnostics of a fit of d into its report, from one more pass over the
 // rows (width values each) the source sends; each row's residual and
 // gradient from model, the same fit taken as a fitted model of those rows.
-// names: the design's terms. False with data.status and reason set when the
-// rows could not be read again.
+// names: the design's terms; adjust, when set, amends the diagnostics before
+// they are noted (a basis other than the reported terms'). False with
+// data.status and reason set when the rows could not be read again.
 bool add_linear_diagnostics(fit_report& report, const design& d, const least_squares_fit& fit,
                             const row_source& rows, std::size_t width, const fitted_model& model,
-                            const std::vector<std::string>& names, bool weighted, model_data& data);
+                            const std::vector<std::string>& names, bool weighted, model_data& data,
+                            const std::function<void(linear_diagnostics&)>& adjust = nullptr);
 
 } // namespace models

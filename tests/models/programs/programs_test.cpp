@@ -670,6 +670,17 @@ TEST(Batch, CurveLinearOptionsAgreeWithR) {
             EXPECT_GE(digits(got.std_error, std_error), c.digits) << shown << " " << got.name;
         }
     }
+    // The condition number is of the raw powers' model matrix, as the
+    // model's own fit reports it.
+    const auto condition = [](const fit_report& report) {
+        for (const auto& line : report.extra_text)
+            if (line.find("Condition number") != std::string::npos)
+                return line;
+        return std::string("none");
+    };
+    std::vector<std::string> weighted = seventh;
+    weighted.insert(weighted.end(), {"--weights", "w"});
+    EXPECT_EQ(condition(run_of(weighted).report), condition(own.report));
     // The sequential sums of squares of the weighted cubic, as R's anova().
     std::vector<std::string> args = cubic;
     args.insert(args.end(), {"--weights", "decay", "--anova"});
