@@ -646,8 +646,8 @@ void predict_new_rows(const reported_fit& reported, const answers& a, dialogue_i
         return;
     }
     tell(io, "New data file: " + path + "\n");
-    const written_file predicted =
-        write_predictions(*reported.fitted, reported.data.header.names, path, "", a.o.level);
+    const written_file predicted = write_predictions(*reported.fitted, reported.data.header.names,
+                                                     path, "", a.o.level, reported.data.path);
     tell(io, (predicted.ok ? predicted_line(predicted)
                            : "Refused: " + without_option(predicted.error)) +
                  "\n");

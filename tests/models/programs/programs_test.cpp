@@ -427,6 +427,12 @@ TEST(Batch, SaveAndPredictFiles) {
         {1, {"@lin", "--x", "x1,x2", "--predict", no_x2}, 1, "\"x2\""},
         {1, {"@lin", "--predict", fresh, "--predictions", fresh}, 2, "new data itself"},
         {1, {"@lin", "--save", "@lin"}, 2, "is the data file itself"},
+        {1, {"@lin", "--predict", fresh, "--predictions", "@lin"}, 2, "is the data file itself"},
+        {1, {"@lin", "--predict", fresh, "--save", fresh}, 2, "is the new data of --predict"},
+        {1,
+         {"@lin", "--predict", fresh, "--predictions", saved, "--save", saved},
+         2,
+         "is also where the predictions go"},
         {2,
          {"@lin", "--formula", "y ~ a + b*x1", "--start", "a=0 b=1", "--predict", no_x2, "--save",
           saved},
@@ -445,6 +451,7 @@ TEST(Batch, SaveAndPredictFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(no_folder + ".partial"));
     EXPECT_EQ(read_text(fresh).substr(0, 9), "id,x2,x1\n");
+    EXPECT_EQ(read_text(lin), linear_data());
 }
 
 // A weighted one-way layout: fitted values are the groups' weighted means,
