@@ -28,6 +28,15 @@ model_run fit_chosen(const program_info& program, const options& o, model_data& 
     return run;
 }
 
+// A term's name as --force-in matches it: without spaces, so that
+// "I(2*x)" names the term the formula shows as "I(2 * x)".
+std::string unspaced(std::string name) {
+    name.erase(
+        std::remove_if(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\t'; }),
+        name.end());
+    return name;
+}
+
 // The candidate terms named by --force-in (commas between names), as
 // 0-based indices into names; false with a message naming an unknown one.
 bool forced_in_terms(const std::vector<std::string>& names, const std::string& text,
@@ -43,7 +52,9 @@ bool forced_in_terms(const std::vector<std::string>& names, const std::string& t
         from = to + 1;
         if (name.empty())
             continue;
-        const auto at = std::find(names.begin(), names.end(), name);
+        const auto at = std::find_if(names.begin(), names.end(), [&name](const std::string& n) {
+            return unspaced(n) == unspaced(name);
+        });
         if (at == names.end()) {
             std::string known;
             for (const std::string& n : names)
@@ -158,9 +169,12 @@ model_run run_best_terms(const program_info& program, const options& o, model_da
     }
     std::vector<int> candidate_terms;
     std::vector<std::string> names;
+    std::string aliased;
     for (std::size_t t = 0; t < labels.size(); ++t) {
-        if (kept_columns[t] == 0)
+        if (kept_columns[t] == 0) {
+            aliased += (aliased.empty() ? "" : ", ") + labels[t];
             continue;
+        }
         candidate_terms.push_back(static_cast<int>(t));
         names.push_back(labels[t]);
         search.widths.push_back(kept_columns[t]);
@@ -191,6 +205,9 @@ model_run run_best_terms(const program_info& program, const options& o, model_da
     if (run.status != exit_reported)
         return run;
     report_candidates(program, ranked, names, by, o.nbest > 1, run);
+    if (!aliased.empty())
+        run.report.preface_text.push_back("Left out, as aliased with the terms before them: " +
+                                          aliased);
     // Alone, an interaction without its main effects (or a factor without
     // the intercept) is coded by a column for every level, as the formula
     // of the chosen terms codes it: the fit then has more columns than the
