@@ -192,11 +192,18 @@ model_run run_best_terms(const program_info& program, const options& o, model_da
     search.nbest = o.nbest;
     search.threads = o.threads;
     model_run run;
-    const std::vector<ranked_subset> ranked =
+    std::vector<ranked_subset> ranked =
         ranked_subsets(kept_triangle(full.fit.triangle, full.fit.aliased), search,
                        double(full.fit.n), by, data, run);
     if (ranked.empty())
         return run;
+    // The weights' term of the likelihood, as the chosen model's report
+    // counts it: the same for every subset, so it changes no ranking.
+    for (ranked_subset& r : ranked) {
+        r.scores.aic -= full.sum_log_weights;
+        r.scores.aicc -= full.sum_log_weights;
+        r.scores.bic -= full.sum_log_weights;
+    }
 
     std::vector<int> chosen;
     for (int t : ranked.front().model.terms)

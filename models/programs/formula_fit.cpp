@@ -419,6 +419,7 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         if (design_only) {
             design_only->fit = fit;
             design_only->column_terms = coefficient_terms(coding);
+            design_only->sum_log_weights = static_cast<double>(sum_log_weights);
             return model_run{};
         }
 

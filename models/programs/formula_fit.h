@@ -34,6 +34,7 @@ struct terms_design {
     // roots) | the design columns | y].
     least_squares_fit fit;
     std::vector<int> column_terms; // per coefficient: its term, -1 for the intercept
+    double sum_log_weights = 0;    // the weights' own term of -2 log-likelihood (0 unweighted)
 };
 
 // Fits the terms to the data as the options say (weights, anova, se,

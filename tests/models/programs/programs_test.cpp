@@ -287,6 +287,8 @@ TEST(Batch, BestTermsKeepAFactorWholeAndAgreeWithTheLinearFit) {
         ASSERT_NE(chosen, std::string::npos) << best.out;
         EXPECT_NEAR(std::stod(json_value(best.out, "rss", chosen)),
                     std::stod(json_value(linear.out, "rss")), 1e-9);
+        EXPECT_NEAR(std::stod(json_value(best.out, "value", chosen)),
+                    std::stod(json_value(linear.out, "bic")), 1e-9);
         const auto estimates = [](const std::string& out) {
             const std::size_t from = out.find("\"estimates\"");
             return out.substr(from, out.find("\"diagnostics\"") - from);
