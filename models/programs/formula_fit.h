@@ -28,10 +28,21 @@ std::string formula_problem(const std::string& text, const std::vector<std::stri
 // The terms of the powers 1..degree of data's one predictor ("x", "x^2").
 model_terms power_terms(const model_data& data, int degree);
 
+// The fit of a model's whole design, for a search among its terms.
+struct terms_design {
+    // Its triangle is of [the intercept's column (weighted: the weights'
+    // roots) | the design columns | y].
+    least_squares_fit fit;
+    std::vector<int> column_terms; // per coefficient: its term, -1 for the intercept
+    double sum_log_weights = 0;    // the weights' own term of -2 log-likelihood (0 unweighted)
+};
+
 // Fits the terms to the data as the options say (weights, anova, se,
-// level) and reports the fit as program.
+// level) and reports the fit as program. With design_only, the fit of the
+// design goes there and nothing is reported (the status says whether it
+// was fitted).
 model_run run_terms(const program_info& program, const options& o, model_data& data,
-                    model_terms terms);
+                    model_terms terms, terms_design* design_only = nullptr);
 
 // Whether the options ask for what only run_terms gives.
 bool needs_terms(const options& o);
