@@ -285,4 +285,68 @@ model_terms terms_of_columns(std::size_t response, const std::vector<std::size_t
     return out;
 }
 
+namespace {
+
+void mark_slots(const term_expression& e, std::vector<bool>& used) {
+    if (e.kind == expression_kind::column)
+        used[e.slot] = true;
+    for (const term_expression& o : e.operands)
+        mark_slots(o, used);
+}
+
+void move_slots(term_expression& e, const std::vector<std::size_t>& slot_at) {
+    if (e.kind == expression_kind::column)
+        e.slot = slot_at[e.slot];
+    for (term_expression& o : e.operands)
+        move_slots(o, slot_at);
+}
+
+} // namespace
+
+model_terms terms_subset(const model_terms& all, const std::vector<int>& kept) {
+    model_terms out = all;
+    out.variables.clear();
+    out.terms.clear();
+    out.columns.clear();
+    // The variables the kept terms join, in their first order, and the
+    // slots those and the response read.
+    std::vector<int> variable_at(all.variables.size(), -1);
+    for (int t : kept)
+        for (int v : all.terms[static_cast<std::size_t>(t)].variables)
+            variable_at[static_cast<std::size_t>(v)] = 0;
+    std::vector<bool> used(all.columns.size(), false);
+    mark_slots(all.response, used);
+    int next = 0;
+    for (std::size_t v = 0; v < all.variables.size(); ++v) {
+        if (variable_at[v] < 0)
+            continue;
+        variable_at[v] = next++;
+        mark_slots(all.variables[v].value, used);
+        used[all.variables[v].slot] = true;
+    }
+    std::vector<std::size_t> slot_at(all.columns.size(), 0);
+    for (std::size_t s = 0; s < all.columns.size(); ++s) {
+        if (!used[s])
+            continue;
+        slot_at[s] = out.columns.size();
+        out.columns.push_back(all.columns[s]);
+    }
+    move_slots(out.response, slot_at);
+    for (std::size_t v = 0; v < all.variables.size(); ++v) {
+        if (variable_at[v] < 0)
+            continue;
+        model_variable var = all.variables[v];
+        move_slots(var.value, slot_at);
+        var.slot = slot_at[var.slot];
+        out.variables.push_back(var);
+    }
+    for (int t : kept) {
+        model_term term = all.terms[static_cast<std::size_t>(t)];
+        for (int& v : term.variables)
+            v = variable_at[static_cast<std::size_t>(v)];
+        out.terms.push_back(term);
+    }
+    return out;
+}
+
 } // namespace models

@@ -54,4 +54,9 @@ model_terms expand_formula(const std::string& text, const std::vector<std::strin
 model_terms terms_of_columns(std::size_t response, const std::vector<std::size_t>& predictors,
                              const std::vector<std::string>& names, bool intercept);
 
+// The model of some of all's terms (kept: indices into all.terms,
+// ascending), as the formula of those terms alone would give it: only the
+// columns the response and those terms read, the response's first.
+model_terms terms_subset(const model_terms& all, const std::vector<int>& kept);
+
 } // namespace models

@@ -36,6 +36,9 @@ int take_further(model_run& run, const options& o, model_data& data, std::string
         reason = "this model cannot save fitted values or predict";
         return exit_usage;
     }
+    reason = clashing_outputs(o.save, o.predict, o.predictions);
+    if (!reason.empty())
+        return exit_usage;
     if (!o.save.empty()) {
         const written_file saved = save_fitted_values(*run.fitted, data, o.save);
         if (!saved.ok) {
@@ -45,8 +48,8 @@ int take_further(model_run& run, const options& o, model_data& data, std::string
         note_saved(run.report, saved);
     }
     if (!o.predict.empty()) {
-        const written_file predicted =
-            write_predictions(*run.fitted, data.header.names, o.predict, o.predictions, o.level);
+        const written_file predicted = write_predictions(*run.fitted, data.header.names, o.predict,
+                                                         o.predictions, o.level, data.path);
         if (!predicted.ok) {
             reason = predicted.error;
             return predicted.status;

@@ -147,16 +147,12 @@ std::vector<text_column> text_columns(answers& a, std::vector<std::size_t> colum
     return found;
 }
 
-// Whether a model takes predictor columns of text, as categories: the
-// linear model does (its fit codes each text level as a term). A response
-// is numbers for every model.
-bool takes_text(const program_info& program) {
-    return program.kind == model_kind::linear;
-}
-
-// Whether a model's predictors question also takes a formula.
-bool takes_formula(const program_info& program) {
-    return program.kind == model_kind::linear;
+// Whether a model's predictors are terms: columns of text taken as
+// categories (each level coded as a column) and a formula in the
+// predictors question. The linear model and the best linear model take
+// them; a response is numbers for every model.
+bool takes_terms(const program_info& program) {
+    return program.kind == model_kind::linear || program.kind == model_kind::best_linear;
 }
 
 std::string take_file(const program_info& program, answers& a, const std::string& answer,
@@ -185,7 +181,7 @@ std::string take_file(const program_info& program, answers& a, const std::string
     // Where text columns are categorical, the list says which they are.
     const std::size_t count = a.data.header.names.size();
     std::vector<std::size_t> scanned;
-    for (std::size_t c = 0; c < count && takes_text(program); ++c)
+    for (std::size_t c = 0; c < count && takes_terms(program); ++c)
         if (!is_label_column(a.data.header.names, c))
             scanned.push_back(c);
     const std::vector<text_column> categories = text_columns(a, scanned);
@@ -282,7 +278,7 @@ std::string other_columns(const program_info& program, answers& a, dialogue_io& 
         if (c != response_of(a) && !is_label_column(a.data.header.names, c))
             others.push_back(c);
     std::vector<text_column> text;
-    if (!takes_text(program))
+    if (!takes_terms(program))
         text = text_columns(a, others);
     std::string selection, left_out;
     for (std::size_t c : others) {
@@ -327,7 +323,7 @@ std::string take_columns(const program_info& program, answers& a, const std::str
     if (response != x.indices.end())
         return column_named(a, *response) +
                " is the response: the predictors are among the other columns";
-    why = takes_text(program) ? std::string() : text_refusal(a, x.indices, "predictors");
+    why = takes_terms(program) ? std::string() : text_refusal(a, x.indices, "predictors");
     if (!why.empty())
         return why;
     a.o.x = answer;
@@ -337,7 +333,7 @@ std::string take_columns(const program_info& program, answers& a, const std::str
 // Whether an answer to the predictors question is a formula: it has a "~"
 // and is neither a selection of numbers ("2~4") nor one column's name.
 bool is_formula(const program_info& program, const answers& a, const std::string& answer) {
-    return takes_formula(program) && answer.find('~') != std::string::npos &&
+    return takes_terms(program) && answer.find('~') != std::string::npos &&
            answer.find_first_not_of(selection_characters) != std::string::npos &&
            !resolve_column(answer, a.data.header.names).ok;
 }
@@ -453,8 +449,6 @@ std::string take_start(const program_info&, answers& a, const std::string& given
 constexpr question file_question = {"Press Enter to choose a data file", "", take_file};
 constexpr question response_question = {"Response column, a number or a name", nullptr,
                                         take_response};
-constexpr question predictors_question = {"Predictor columns, such as 2~4,6", "every other column",
-                                          take_predictors};
 // On two lines: the line the answer is typed on stays short.
 constexpr question predictors_or_formula_question = {
     "Predictor columns, such as 2~4,6, or a formula, such as\nweight ~ group + log(dose)",
@@ -474,7 +468,8 @@ std::vector<question> questions_of(model_kind kind) {
     case model_kind::linear:
         return {file_question, response_question, predictors_or_formula_question};
     case model_kind::best_linear:
-        return {file_question, response_question, predictors_question, criterion_question};
+        return {file_question, response_question, predictors_or_formula_question,
+                criterion_question};
     case model_kind::curve_linear:
         return {file_question, response_question, predictor_question, degree_question};
     case model_kind::best_curve:
@@ -646,8 +641,8 @@ void predict_new_rows(const reported_fit& reported, const answers& a, dialogue_i
         return;
     }
     tell(io, "New data file: " + path + "\n");
-    const written_file predicted =
-        write_predictions(*reported.fitted, reported.data.header.names, path, "", a.o.level);
+    const written_file predicted = write_predictions(*reported.fitted, reported.data.header.names,
+                                                     path, "", a.o.level, reported.data.path);
     tell(io, (predicted.ok ? predicted_line(predicted)
                            : "Refused: " + without_option(predicted.error)) +
                  "\n");

@@ -435,7 +435,7 @@ model_terms power_terms(const model_data& data, const power_basis& basis) {
 }
 
 model_run run_terms(const program_info& program, const options& o, model_data& data,
-                    model_terms terms, const power_basis& powers) {
+                    model_terms terms, terms_design* design_only, const power_basis& powers) {
     // The columns read: the terms', then the weights'.
     data.columns = terms.columns;
     const bool weighted = !o.weights.empty();
@@ -596,6 +596,12 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
             return refused_run(fit.error.rfind("too few", 0) == 0 ? exit_data_unusable
                                                                   : exit_not_fitted,
                                fit.error);
+        if (design_only) {
+            design_only->fit = fit;
+            design_only->column_terms = coefficient_terms(coding);
+            design_only->sum_log_weights = static_cast<double>(sum_log_weights);
+            return model_run{};
+        }
 
         // The report.
         const std::vector<std::string> names = coefficient_names(coding);

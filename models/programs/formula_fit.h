@@ -47,13 +47,25 @@ bool power_basis_of(model_data& data, int degree, power_basis& basis);
 // predictor).
 model_terms power_terms(const model_data& data, const power_basis& basis);
 
+// The fit of a model's whole design, for a search among its terms.
+struct terms_design {
+    // Its triangle is of [the intercept's column (weighted: the weights'
+    // roots) | the design columns | y].
+    least_squares_fit fit;
+    std::vector<int> column_terms; // per coefficient: its term, -1 for the intercept
+    double sum_log_weights = 0;    // the weights' own term of -2 log-likelihood (0 unweighted)
+};
+
 // Fits the terms to the data as the options say (weights, anova, se,
-// level) and reports the fit as program. With powers (from power_terms),
-// the coefficients, standard errors and robust covariance are reported for
-// the raw powers of x; the analysis of variance, the fitted values and
-// every prediction stay in the basis of t.
+// level) and reports the fit as program. With design_only, the fit of the
+// design goes there and nothing is reported (the status says whether it
+// was fitted). With powers (from power_terms), the coefficients, standard
+// errors and robust covariance are reported for the raw powers of x; the
+// analysis of variance, the fitted values and every prediction stay in the
+// basis of t.
 model_run run_terms(const program_info& program, const options& o, model_data& data,
-                    model_terms terms, const power_basis& powers = {});
+                    model_terms terms, terms_design* design_only = nullptr,
+                    const power_basis& powers = {});
 
 // Whether the options ask for what only run_terms gives.
 bool needs_terms(const options& o);

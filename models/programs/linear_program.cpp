@@ -165,7 +165,7 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
         power_basis basis;
         if (!power_basis_of(data, o.degree, basis))
             return refused_run(data.status, data.reason);
-        return run_terms(program, o, data, power_terms(data, basis), basis);
+        return run_terms(program, o, data, power_terms(data, basis), nullptr, basis);
     }
     // Plain numeric columns: the fit as it always was. A column that turns
     // out to hold text is categorical: the terms' fit takes over.

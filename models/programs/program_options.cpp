@@ -117,7 +117,7 @@ constexpr option_rule option_table[] = {
      [](const program_info&, options& o, const std::string& v) {
          return take_degree(o.max_degree, "--max-degree", v);
      }},
-    {"--formula", linear_bit | nonlinear_bit, false, "TEXT", "",
+    {"--formula", linear_bit | nonlinear_bit | best_linear_bit, false, "TEXT", "",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
              return std::string("--formula needs a formula");
@@ -138,8 +138,8 @@ constexpr option_rule option_table[] = {
          o.criterion = criterion_label(*named);
          return std::string();
      }},
-    {"--weights", linear_bit | curve_bit | nonlinear_bit | best_nonlinear_bit, false, "COL",
-     "a column of case weights (weighted least squares)",
+    {"--weights", linear_bit | curve_bit | nonlinear_bit | best_linear_bit | best_nonlinear_bit,
+     false, "COL", "a column of case weights (weighted least squares)",
      [](const program_info&, options& o, const std::string& v) {
          if (v.empty())
              return std::string("--weights needs a column");
@@ -155,12 +155,13 @@ constexpr option_rule option_table[] = {
          o.level = level;
          return std::string();
      }},
-    {"--anova", linear_bit | curve_bit, true, "", "the sequential analysis of variance",
+    {"--anova", linear_bit | curve_bit | best_linear_bit, true, "",
+     "the sequential analysis of variance",
      [](const program_info&, options& o, const std::string&) {
          o.anova = true;
          return std::string();
      }},
-    {"--se", linear_bit | curve_bit, false, "TYPE",
+    {"--se", linear_bit | curve_bit | best_linear_bit, false, "TYPE",
      "standard errors: classical (default), or robust hc0, hc1, hc2, hc3",
      [](const program_info&, options& o, const std::string& v) {
          const std::string type = lower(v);
@@ -329,6 +330,10 @@ std::string usage(const program_info& program) {
         if (name == "--formula")
             help = program.kind == model_kind::nonlinear
                        ? "the model, such as \"y ~ b1*(1-exp(-b2*x))\""
+                   : program.kind == model_kind::best_linear
+                       ? "the candidate terms, such as \"weight ~ group + log(dose)\"; each "
+                         "term (a categorical column's levels, an interaction) enters or "
+                         "leaves whole, free of the others"
                        : "the model, such as \"weight ~ group + log(dose)\"";
         if (name == "--criterion")
             help = "how the best is chosen: " + criteria_list(criterion_set_of(program.kind));

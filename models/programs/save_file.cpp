@@ -121,6 +121,28 @@ std::string with_suffix(const std::string& path, const std::string& suffix) {
     return path.substr(0, dot) + suffix + path.substr(dot);
 }
 
+// Whether two names name one file: the same text, the same place once
+// resolved, or one existing file reached by both. A name the file system
+// library cannot take (outside the code page it converts) is compared as
+// text only, never let through as an exception.
+bool same_file(const std::string& a, const std::string& b) {
+    if (a == b)
+        return true;
+    if (a.empty() || b.empty())
+        return false;
+    try {
+        std::error_code error;
+        if (std::filesystem::equivalent(a, b, error))
+            return true;
+        std::error_code a_error, b_error;
+        const auto resolved_a = std::filesystem::weakly_canonical(a, a_error);
+        const auto resolved_b = std::filesystem::weakly_canonical(b, b_error);
+        return !a_error && !b_error && resolved_a == resolved_b;
+    } catch (...) {
+        return false;
+    }
+}
+
 written_file failed(int status, const std::string& error) {
     written_file result;
     result.status = status;
@@ -159,6 +181,19 @@ void note_predicted(fit_report& report, const written_file& predicted) {
     report.extra_text.push_back(predicted_line(predicted));
 }
 
+std::string clashing_outputs(const std::string& save, const std::string& new_path,
+                             const std::string& predictions) {
+    if (save.empty() || new_path.empty())
+        return "";
+    const std::string target =
+        predictions.empty() ? default_predictions_path(new_path) : predictions;
+    if (same_file(save, new_path))
+        return "--save: " + save + " is the new data of --predict";
+    if (same_file(save, target))
+        return "--save: " + save + " is also where the predictions go";
+    return "";
+}
+
 std::string default_predictions_path(const std::string& new_path) {
     return with_suffix(new_path, "-predicted");
 }
@@ -169,8 +204,7 @@ std::string default_save_path(const std::string& data_path) {
 
 written_file save_fitted_values(const fitted_model& model, model_data& data,
                                 const std::string& path) {
-    std::error_code same_error;
-    if (path == data.path || std::filesystem::equivalent(path, data.path, same_error))
+    if (same_file(path, data.path))
         return failed(exit_usage, "--save: " + path + " is the data file itself");
     replaced_file file;
     if (!file.open(path))
@@ -274,11 +308,12 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
 written_file write_predictions(const fitted_model& model,
                                const std::vector<std::string>& data_names,
                                const std::string& new_path, const std::string& out_path,
-                               double level) {
+                               double level, const std::string& data_path) {
     const std::string target = out_path.empty() ? default_predictions_path(new_path) : out_path;
-    std::error_code same_error;
-    if (target == new_path || std::filesystem::equivalent(target, new_path, same_error))
+    if (same_file(target, new_path))
         return failed(exit_usage, "--predictions: " + target + " is the new data itself");
+    if (same_file(target, data_path))
+        return failed(exit_usage, "--predictions: " + target + " is the data file itself");
     file_source source(new_path);
     if (!source.error().empty())
         return failed(exit_data_unusable, "--predict: " + source.error());

@@ -33,11 +33,18 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
 
 // Predictions for the rows of new_path into out_path (empty: beside
 // new_path, see default_predictions_path). data_names: the fitted data's
-// column names, which name the predictors NEW must have.
+// column names, which name the predictors NEW must have. Never NEW itself
+// nor the fitted data's file (data_path).
 written_file write_predictions(const fitted_model& model,
                                const std::vector<std::string>& data_names,
                                const std::string& new_path, const std::string& out_path,
-                               double level);
+                               double level, const std::string& data_path);
+
+// Why --save and --predict cannot both be written as named (the save would
+// overwrite NEW, or the predictions the save), checked before either is
+// written; empty when they can.
+std::string clashing_outputs(const std::string& save, const std::string& new_path,
+                             const std::string& predictions);
 
 // The report's lines and JSON members naming a file written: "saved_file"
 // and "predictions_file" with its counts.

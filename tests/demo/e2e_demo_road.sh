@@ -24,8 +24,7 @@ model=ROSKA_mid_15.exe
 
 q_file="Press Enter to choose a data file (END ends):"
 q_response="Response column, a number or a name:"
-q_predictors="Predictor columns, such as 2~4,6 (Enter: every other column):"
-# Model 1's question also takes a formula; the answer is typed on its second line.
+# Models 1 and 4's question also takes a formula; the answer is typed on its second line.
 q_formula_predictors="weight ~ group + log(dose) (Enter: every other column):"
 q_predictor="Predictor column (Enter: the first other column):"
 q_next="P plots, S saves fitted values, N predicts, Enter asks again, file, END ends:"
@@ -247,7 +246,7 @@ model_road 2 ROSKA_mid_16 uptake.csv '^Non-linear model \(ROSKA_mid_16\)' \
 model_road 3 ROSKA_mid_17 cooling.csv '^Formula: +temperature_c ~ minute \+ minute\^2$' \
   "$q_response" "temperature_c" "$q_predictor" "" "Degree of the polynomial, 1 to 15 (Enter: 2):" ""
 model_road 4 TARN_line_15 yield.csv '^Best subset of each size, by bic' \
-  "$q_response" "yield" "$q_predictors" "" "$q_criterion aic, aicc, bic, cp or adjr2 (Enter: bic):" ""
+  "$q_response" "yield" "$q_formula_predictors" "" "$q_criterion aic, aicc, bic, cp or adjr2 (Enter: bic):" ""
 model_road 5 TARN_nonlinear_16 uptake.csv '^Curve families by aic ' \
   "$q_response" "uptake" "$q_predictor" "" "$q_criterion aic, aicc or bic (Enter: aicc):" "AIC"
 model_road 6 TARN_curvelinear_17 trend.csv '^Degrees by cv:' \

@@ -65,6 +65,23 @@ std::string puromycin_data() {
            "200,1.10,1\n";
 }
 
+// Row names, a three-level text column g that shifts y, x1 that drives
+// it, x2 unrelated, and case weights w (one 0).
+std::string grouped_data() {
+    std::string text = "\"\",y,g,x1,x2,w\n";
+    const char* levels[] = {"b", "a", "c"};
+    const double shifts[] = {3, 0, -2};
+    for (int i = 0; i < 30; ++i) {
+        const double x1 = i * 0.5, x2 = 1 + (i * 3) % 7;
+        const double noise = ((i * 37) % 17 - 8) * 0.05 * (1 + i % 2);
+        text += "\"r" + std::to_string(i) + "\"," +
+                std::to_string(2 + shifts[i % 3] + 1.5 * x1 + noise) + "," + levels[i % 3] + "," +
+                std::to_string(x1) + "," + std::to_string(x2) + "," +
+                std::to_string(i == 7 ? 0 : 1 + i % 4) + "\n";
+    }
+    return text;
+}
+
 struct batch_case {
     int model;
     std::vector<std::string> args; // "@lin" and "@curve" stand for the files
@@ -83,6 +100,8 @@ TEST(Batch, StatusesReasonsAndReports) {
                       "\"r4\",6,c,0,4\n\"r5\",5,c,1,5\n\"r6\",3,a,2,6\n\"r7\",2,a,1,-1\n");
     const std::string pur = temp_file("puromycin.csv", puromycin_data());
     const std::string mm = "rate ~ Vm*conc/(K+conc)";
+    const std::string grouped = temp_file("grouped.csv", grouped_data());
+    const std::string g3 = "y ~ g + x1 + log(x2)";
     const batch_case cases[] = {
         {1, {"@lin", "--json"}, 0, "\"skipped\": 1"},
         {1, {"@lin", "--x", "x1,x2"}, 0, "y ~ x1 + x2"},
@@ -157,6 +176,26 @@ TEST(Batch, StatusesReasonsAndReports) {
         {4, {"@lin", "--force-in", "x1, x9"}, 2, "\"x9\" is not a candidate"},
         {4, {"@lin", "--force-in", "x1,x2,x3"}, 2, "nothing to choose"},
         {4, {"@lin", "--nbest", "2", "--threads", "2", "--json"}, 0, "\"place\": 2"},
+        // The best subset of a formula's terms: a categorical column whole.
+        {4, {grouped, "--formula", g3, "--json"}, 0, "\"formula\": \"y ~ g + x1\""},
+        {4, {grouped, "--formula", g3, "--nbest", "2"}, 0, "k=1 #2"},
+        {4, {grouped, "--formula", g3, "--force-in", "log(x2)"}, 0, "y ~ g + x1 + log(x2)"},
+        {4, {grouped, "--formula", "y ~ g*x1", "--force-in", "g:x1"}, 0, ":x1"},
+        {4, {grouped, "--formula", g3, "--force-in", "g[b]"}, 2, "candidates are g, x1, log(x2)"},
+        {4, {grouped, "--formula", g3, "--anova", "--json"}, 0, "{\"term\": \"g\", \"df\": 2"},
+        {4, {grouped, "--formula", g3, "--se", "hc1", "--json"}, 0, "\"se_type\": \"hc1\""},
+        {4, {grouped, "--y", "y", "--x", "g,x1,x2", "--json"}, 0, "\"name\": \"g[b]\""},
+        {4, {grouped, "--formula", "y ~ g +"}, 2, "at character 8"},
+        {4, {grouped, "--formula", "y ~ h"}, 1, "no column \"h\""},
+        {4, {grouped, "--formula", "y ~ 1"}, 2, "no terms to choose"},
+        {4,
+         {grouped, "--formula", "y ~ g + x1 + I(2*x1) + x2", "--force-in", "x2"},
+         0,
+         "Left out, as aliased with the terms before them: I(2 * x1)"},
+        {4,
+         {grouped, "--formula", "y ~ g + x1 + I(2*x1)", "--force-in", "I(2*x1)"},
+         3,
+         "\"I(2 * x1)\" is aliased"},
         {5, {"@curve", "--x", "x", "--y", "decay", "--json"}, 0, "\"candidates\""},
         {6, {"@curve", "--json"}, 0, "\"degree\": 3"},
         {6, {"@curve", "--max-degree", "2", "--json"}, 0, "\"degree\": 2"},
@@ -207,6 +246,55 @@ TEST(Batch, BestLinearChoosesTheTermsThatMatter) {
     const batch_output out = run_batch(*program_numbered(4), {lin, "--json"}, nullptr);
     ASSERT_EQ(out.status, 0) << out.err;
     EXPECT_NE(out.out.find("\"formula\": \"y ~ x1 + x2\""), std::string::npos) << out.out;
+}
+
+// The text after key in a JSON report, up to the next comma or bracket.
+std::string json_value(const std::string& json, const std::string& key, std::size_t from = 0) {
+    const std::size_t at = json.find("\"" + key + "\": ", from);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t start = at + key.size() + 4;
+    return json.substr(start, json.find_first_of(",}]", start) - start);
+}
+
+TEST(Batch, BestTermsKeepAFactorWholeAndAgreeWithTheLinearFit) {
+    const std::string grouped = temp_file("grouped.csv", grouped_data());
+    for (const bool weighted : {false, true}) {
+        const std::vector<std::string> weights = {"--weights", weighted ? "w" : "", "--json"};
+        const auto run = [&](int model, const std::string& formula, std::vector<std::string> more) {
+            std::vector<std::string> args = {grouped, "--formula", formula};
+            args.insert(args.end(), more.begin(), more.end());
+            args.insert(args.end(), weights.begin() + (weighted ? 0 : 2), weights.end());
+            return run_batch(*program_numbered(model), args, nullptr);
+        };
+        const batch_output best = run(4, "y ~ x2 + g + x1", {"--nbest", "3"});
+        ASSERT_EQ(best.status, 0) << best.err;
+        // The factor's two columns are one candidate: never listed apart,
+        // and alone its RSS is the one-way fit's.
+        const std::size_t listed = best.out.find("\"candidates\"");
+        ASSERT_NE(listed, std::string::npos);
+        EXPECT_EQ(best.out.find("g[", listed), std::string::npos) << best.out;
+        EXPECT_EQ(json_value(best.out, "formula"), "\"y ~ g + x1\"") << weighted;
+        const std::size_t alone = best.out.find("{\"terms\": [\"g\"]", listed);
+        ASSERT_NE(alone, std::string::npos) << best.out;
+        const batch_output one_way = run(1, "y ~ g", {});
+        EXPECT_NEAR(std::stod(json_value(best.out, "rss", alone)),
+                    std::stod(json_value(one_way.out, "rss")), 1e-9);
+        // The chosen terms are fitted as the linear model fits them.
+        const batch_output linear = run(1, "y ~ g + x1", {});
+        ASSERT_EQ(linear.status, 0) << linear.err;
+        const std::size_t chosen = best.out.find("{\"terms\": [\"g\", \"x1\"]", listed);
+        ASSERT_NE(chosen, std::string::npos) << best.out;
+        EXPECT_NEAR(std::stod(json_value(best.out, "rss", chosen)),
+                    std::stod(json_value(linear.out, "rss")), 1e-9);
+        EXPECT_NEAR(std::stod(json_value(best.out, "value", chosen)),
+                    std::stod(json_value(linear.out, "bic")), 1e-9);
+        const auto estimates = [](const std::string& out) {
+            const std::size_t from = out.find("\"estimates\"");
+            return out.substr(from, out.find("\"diagnostics\"") - from);
+        };
+        EXPECT_EQ(estimates(best.out), estimates(linear.out));
+    }
 }
 
 TEST(Batch, PlotIsWrittenWhole) {
@@ -427,6 +515,12 @@ TEST(Batch, SaveAndPredictFiles) {
         {1, {"@lin", "--x", "x1,x2", "--predict", no_x2}, 1, "\"x2\""},
         {1, {"@lin", "--predict", fresh, "--predictions", fresh}, 2, "new data itself"},
         {1, {"@lin", "--save", "@lin"}, 2, "is the data file itself"},
+        {1, {"@lin", "--predict", fresh, "--predictions", "@lin"}, 2, "is the data file itself"},
+        {1, {"@lin", "--predict", fresh, "--save", fresh}, 2, "is the new data of --predict"},
+        {1,
+         {"@lin", "--predict", fresh, "--predictions", saved, "--save", saved},
+         2,
+         "is also where the predictions go"},
         {2,
          {"@lin", "--formula", "y ~ a + b*x1", "--start", "a=0 b=1", "--predict", no_x2, "--save",
           saved},
@@ -445,6 +539,7 @@ TEST(Batch, SaveAndPredictFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(no_folder + ".partial"));
     EXPECT_EQ(read_text(fresh).substr(0, 9), "id,x2,x1\n");
+    EXPECT_EQ(read_text(lin), linear_data());
 }
 
 // A weighted one-way layout: fitted values are the groups' weighted means,
@@ -804,15 +899,13 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
           "place[town2]", "[clear]", "Columns:", "(Enter: every other column): \n",
           "Formula:  y ~ place + x1 + x2\n", "place[town1]", "The dialogue has ended."},
          0},
-        // Best subsets take numbers only: text is refused or left out.
+        // Best subsets take text columns and formulas as the linear model does.
         {4,
          "@text",
-         {"", "2", "3", "", "", "end"},
-         {"Columns:  1 (row names)  2 y  3 place  4 x1  5 x2\n",
-          "Predictor columns, such as 2~4,6 (Enter: every other column): 3",
-          "Refused: column 3 (\"place\") holds text",
-          "Left out, as they hold text: column 3 (\"place\")", "Best subset",
-          "The dialogue has ended."},
+         {"", "2", "y ~ place +", "y ~ place + x1 + x2", "", "", "end"},
+         {"Columns:  1 (row names)  2 y  3 place (text: categorical)  4 x1  5 x2\n",
+          "Predictor columns, such as 2~4,6, or a formula, such as\nweight ~ group",
+          "Refused: at character", "Best subset", "  place x1", "The dialogue has ended."},
          0},
         {2,
          "@curve",
