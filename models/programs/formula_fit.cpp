@@ -434,6 +434,37 @@ model_terms power_terms(const model_data& data, const power_basis& basis) {
     return terms;
 }
 
+namespace {
+
+// A column the fit computes (log(x), I(year^3), ...) is rounded to double
+// before it is fitted, each value by up to one part in 2^53; to first order
+// the estimates can move by that times the model matrix's condition number,
+// whatever precision the fit itself keeps. Where that could cost them their
+// tenth digit, the report says so.
+constexpr double noted_rounding_effect = 1e-10;
+
+// The report's note on such a fit (empty when there is nothing to say).
+std::string rounded_columns_note(const model_terms& terms, double condition) {
+    const double effect = condition * std::ldexp(1.0, -53);
+    if (!(effect > noted_rounding_effect))
+        return "";
+    std::string computed;
+    for (const auto& v : terms.variables)
+        if (!v.plain_column && !v.forced_categorical) {
+            computed = v.label;
+            break;
+        }
+    if (computed.empty())
+        return "";
+    return "the model matrix's condition number is " + short_number(condition, 3) +
+           ": the rounding of computed columns such as " + computed +
+           " can move the estimates by about " + short_number(effect, 2) +
+           " of their size; centred columns (as in I((year - 2000)^3) for calendar years) "
+           "keep their digits";
+}
+
+} // namespace
+
 model_run run_terms(const program_info& program, const options& o, model_data& data,
                     model_terms terms, terms_design* design_only, const power_basis& powers) {
     // The columns read: the terms', then the weights'.
@@ -715,14 +746,22 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         // The fit as a model to take further (--save, --predict), and its
         // diagnostics from one more read of the design rows.
         std::unique_ptr<fitted_model> design_fit = linear_fitted_model(d, fit, {});
+        double condition = NAN;
         const auto raw_condition = [&](linear_diagnostics& g) {
-            g.condition_number = raw_power_condition(powers, fit, d, kept_columns);
+            if (powers.degree > 0)
+                g.condition_number = raw_power_condition(powers, fit, d, kept_columns);
+            condition = g.condition_number;
         };
-        if (!add_linear_diagnostics(
-                run.report, d, fit, source, out_width, *design_fit, names, weighted, data,
-                powers.degree > 0 ? std::function<void(linear_diagnostics&)>(raw_condition)
-                                  : nullptr))
+        if (!add_linear_diagnostics(run.report, d, fit, source, out_width, *design_fit, names,
+                                    weighted, data, raw_condition))
             return refused_run(data.status, data.reason);
+        if (powers.degree == 0) {
+            const std::string note = rounded_columns_note(terms, condition);
+            if (!note.empty()) {
+                run.report.extra_json.push_back({"note", json_string(note)});
+                run.report.extra_text.push_back("Note: " + note + ".");
+            }
+        }
         auto model = std::make_shared<terms_model>(
             terms, shared_kinds, coding, std::move(design_fit), lead != 0,
             weighted ? static_cast<std::ptrdiff_t>(weight_slot) : -1);

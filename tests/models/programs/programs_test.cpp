@@ -793,6 +793,19 @@ TEST(Batch, CurveLinearOptionsAgreeWithR) {
         at += 10;
         EXPECT_GE(digits(std::stod(anova.substr(at)), want), 12) << anova;
     }
+    // Raw powers of calendar years written in a formula are rounded before
+    // the fit: the report says what that costs; centred ones need no note.
+    for (const auto& [formula, noted] :
+         {std::pair<std::string, bool>{"y ~ year + I(year^2) + I(year^3)", true},
+          {"y ~ I(year - 1995) + I((year - 1995)^2) + I((year - 1995)^3)", false}}) {
+        const batch_output out =
+            run_batch(*program_numbered(1), {years, "--formula", formula}, nullptr);
+        EXPECT_EQ(out.status, 0) << out.err;
+        EXPECT_EQ(out.out.find("Note: the model matrix's condition number") != std::string::npos,
+                  noted)
+            << formula << "\n"
+            << out.out;
+    }
 }
 
 // A dialogue driven by a list of answers; what it said is kept.
