@@ -14,11 +14,15 @@ void refinement::add(const double* rows, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const double* row = rows + i * raw;
         expand_terms<long double>(d_, row, shifts_, [&](int j) -> long double& { return row_(j); });
+        // Zero terms (most of a categorical design's) add exact zeros:
+        // skipped.
         long double residual = shifted_response<long double>(row, shifts_);
         for (int a = 0; a < k; ++a)
-            residual -= beta_(a) * row_(kept_[a]);
+            if (row_(kept_[a]) != 0)
+                residual -= beta_(a) * row_(kept_[a]);
         for (int a = 0; a < k; ++a)
-            gradient_(a) += row_(kept_[a]) * residual;
+            if (row_(kept_[a]) != 0)
+                gradient_(a) += row_(kept_[a]) * residual;
         rss_ += residual * residual;
     }
 }
