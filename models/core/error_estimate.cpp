@@ -52,7 +52,7 @@ double_pass_estimate estimate_double_pass(const design& d, const solution<double
     // most |E| |S^-1|. Each column of E is the fold's rounding, about the
     // unit roundoff times the root of the size; taken as independent
     // roundings, the product is that times the 2-norm of S^-1.
-    const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled_inverse);
+    const Eigen::BDCSVD<Eigen::MatrixXd> svd(scaled_inverse);
     e.inverse_norm = svd.singularValues()(0);
     e.se_error = unit_roundoff * std::sqrt(double(k + 1)) * e.inverse_norm;
     double worst = 0;
