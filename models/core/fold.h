@@ -128,6 +128,8 @@ template <class T> class accumulator {
             if (row_[j] != T(0))
                 pattern_.push_back(j);
         const int width = static_cast<int>(pattern_.size());
+        if (width == 0) // a row of zeros adds nothing to the triangle
+            return true;
         if (2 * width > m_)
             return false;
         auto found = group_of_.find(pattern_);
