@@ -9,6 +9,7 @@
 // but the intercept, which the solve maps back.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -47,8 +48,12 @@ void expand_terms(const design& d, const double* row, const std::vector<double>&
         for (int k = 1; k <= d.degree; ++k, power *= t)
             out(j++) = power;
     } else {
-        for (int c = 1; c <= d.predictors; ++c)
-            out(j++) = T(row[c]) - T(shift_of(shifts, c));
+        // A finite value equal to its shift (the zeros of a sparse row) is
+        // an exact zero, without arithmetic in T.
+        for (int c = 1; c <= d.predictors; ++c) {
+            const double shift = shift_of(shifts, c);
+            out(j++) = row[c] == shift && std::isfinite(shift) ? T(0) : T(row[c]) - T(shift);
+        }
     }
 }
 

@@ -13,6 +13,15 @@
 // the intercept. Beside the triangle, the fold keeps per raw column the sum
 // of its shifted values in extended precision, from which the driver takes
 // the means to the last digit.
+//
+// Sparse rows (a categorical column's indicators and their products with
+// numbers: mostly exact zeros) are folded apart, grouped by which columns
+// are non-zero: each group keeps the small triangle of its own columns, and
+// the groups' triangles are folded into the whole one at the end. A row is
+// exactly zero outside its group's columns, so this is the same
+// factorisation of the same rows (the rows taken in another order), at a
+// few times the square of the group's width a row instead of the whole
+// design's.
 #pragma once
 
 #include "design.h"
@@ -22,6 +31,8 @@
 #include <Eigen/QR>
 
 #include <cstddef>
+#include <cstdint>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,13 +40,32 @@ namespace models::least_squares_detail {
 
 // Rows gathered before they are folded into the triangle.
 inline constexpr int block_rows = 512;
+// Sparse rows are grouped only in designs at least this wide (narrower ones
+// gain nothing), and only when at most half of a row's columns are non-zero
+// (else the group's triangle costs as much as the whole one).
+inline constexpr int grouped_width_min = 16;
+// Rows a group gathers before they are folded into its triangle.
+inline constexpr int group_block_rows = 128;
+// Memory the groups' triangles may take together; rows of further patterns
+// go to the whole triangle.
+inline constexpr std::size_t group_bytes_max = std::size_t(8) << 20;
+
+// The columns that are non-zero in a row, as a key.
+struct pattern_hash {
+    std::size_t operator()(const std::vector<int>& columns) const {
+        std::uint64_t h = 14695981039346656037ull;
+        for (int c : columns)
+            h = (h ^ static_cast<std::uint64_t>(c)) * 1099511628211ull;
+        return static_cast<std::size_t>(h);
+    }
+};
 
 template <class T> class accumulator {
   public:
     // Empty shifts with an intercept: the first row added gives them.
     accumulator(const design& d, std::vector<double> shifts)
         : d_(d), m_(d.terms() + 1), shifts_(std::move(shifts)),
-          work_(matrix<T>::Zero(m_ + block_rows, m_)) {}
+          work_(matrix<T>::Zero(m_ + block_rows, m_)), row_(m_) {}
 
     void add(const double* rows, std::size_t count) {
         const int raw = d_.raw_columns();
@@ -45,13 +75,19 @@ template <class T> class accumulator {
                 shifts_.assign(row, row + raw);
                 sums_.assign(raw, 0.0L);
             }
+            // A value equal to its shift adds an exact zero (most of a
+            // sparse row's): skipped.
             for (std::size_t c = 0; c < sums_.size(); ++c)
-                sums_[c] += static_cast<long double>(row[c]) - shifts_[c];
-            const int at = m_ + pending_;
-            expand_terms<T>(d_, row, shifts_, [&](int j) -> T& { return work_(at, j); });
-            work_(at, m_ - 1) = shifted_response<T>(row, shifts_);
-            if (++pending_ == block_rows)
-                fold();
+                if (row[c] != shifts_[c])
+                    sums_[c] += static_cast<long double>(row[c]) - shifts_[c];
+            expand_terms<T>(d_, row, shifts_, [&](int j) -> T& { return row_[j]; });
+            row_[m_ - 1] = shifted_response<T>(row, shifts_);
+            if (!add_sparse()) {
+                for (int j = 0; j < m_; ++j)
+                    work_(m_ + pending_, j) = row_[j];
+                if (++pending_ == block_rows)
+                    fold();
+            }
         }
         n_ += static_cast<long long>(count);
     }
@@ -59,6 +95,7 @@ template <class T> class accumulator {
     // The triangle of every row added (its first terms + 1 rows; the rest
     // are zero).
     const matrix<T>& triangle() {
+        merge_groups();
         if (pending_ > 0)
             fold();
         return work_;
@@ -72,12 +109,75 @@ template <class T> class accumulator {
   private:
     // Householder QR of the triangle stacked on the pending rows: the new
     // triangle spans both.
-    void fold() {
-        Eigen::Ref<matrix<T>> stacked = work_.topRows(m_ + pending_);
+    void fold() { fold(work_, m_, pending_); }
+
+    // A group of rows with the same non-zero columns, and their triangle.
+    struct group {
+        std::vector<int> columns;
+        matrix<T> work; // the triangle over columns, then the pending rows
+        int pending = 0;
+    };
+
+    // Puts the row into its group; false when it is dense or there is no
+    // room for a new group.
+    bool add_sparse() {
+        if (m_ < grouped_width_min)
+            return false;
+        pattern_.clear();
+        for (int j = 0; j < m_; ++j)
+            if (row_[j] != T(0))
+                pattern_.push_back(j);
+        const int width = static_cast<int>(pattern_.size());
+        if (width == 0) // a row of zeros adds nothing to the triangle
+            return true;
+        if (2 * width > m_)
+            return false;
+        auto found = group_of_.find(pattern_);
+        if (found == group_of_.end()) {
+            const std::size_t bytes =
+                sizeof(T) * static_cast<std::size_t>((width + group_block_rows) * width);
+            if (group_bytes_ + bytes > group_bytes_max)
+                return false;
+            group_bytes_ += bytes;
+            groups_.push_back({pattern_, matrix<T>::Zero(width + group_block_rows, width), 0});
+            found = group_of_.emplace(pattern_, static_cast<int>(groups_.size() - 1)).first;
+        }
+        group& g = groups_[static_cast<std::size_t>(found->second)];
+        for (int c = 0; c < width; ++c)
+            g.work(width + g.pending, c) = row_[g.columns[static_cast<std::size_t>(c)]];
+        if (++g.pending == group_block_rows)
+            fold(g.work, width, g.pending);
+        return true;
+    }
+
+    // Folds each group's triangle, as rows over the whole design's columns,
+    // into the whole triangle; the groups are then empty.
+    void merge_groups() {
+        for (group& g : groups_) {
+            const int width = static_cast<int>(g.columns.size());
+            if (g.pending > 0)
+                fold(g.work, width, g.pending);
+            for (int r = 0; r < width; ++r) {
+                work_.row(m_ + pending_).setZero();
+                for (int c = r; c < width; ++c)
+                    work_(m_ + pending_, g.columns[static_cast<std::size_t>(c)]) = g.work(r, c);
+                if (++pending_ == block_rows)
+                    fold();
+            }
+        }
+        groups_.clear();
+        group_of_.clear();
+        group_bytes_ = 0;
+    }
+
+    // Householder QR of a triangle of width columns stacked on its pending
+    // rows: the new triangle spans both.
+    static void fold(matrix<T>& work, int width, int& pending) {
+        Eigen::Ref<matrix<T>> stacked = work.topRows(width + pending);
         Eigen::HouseholderQR<Eigen::Ref<matrix<T>>> qr(stacked);
-        work_.topRows(m_).template triangularView<Eigen::StrictlyLower>().setZero();
-        work_.bottomRows(block_rows).setZero();
-        pending_ = 0;
+        work.topRows(width).template triangularView<Eigen::StrictlyLower>().setZero();
+        work.bottomRows(work.rows() - width).setZero();
+        pending = 0;
     }
 
     design d_;
@@ -86,6 +186,11 @@ template <class T> class accumulator {
     std::vector<long double> sums_;
     matrix<T> work_;
     int pending_ = 0;
+    vector<T> row_; // the row being added: its terms, then y
+    std::vector<int> pattern_;
+    std::vector<group> groups_;
+    std::unordered_map<std::vector<int>, int, pattern_hash> group_of_;
+    std::size_t group_bytes_ = 0;
     long long n_ = 0;
 };
 

@@ -101,8 +101,18 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         return fit;
     }
     const std::vector<double> shifts = recentre(d, r, fast.shifts(), fast.sums(), fit.n);
+    // The passes after the first read the rows with these shifts: a linear
+    // design's predictor that the first pass left unshifted (zero on the
+    // first row: an indicator, or a product with one) stays so, that its
+    // zeros stay exact and sparse rows stay sparse (fold.h, refinement.h);
+    // a 0/1 column gains nothing from centring.
+    std::vector<double> row_shifts = shifts;
+    if (d.degree == 0 && row_shifts.size() == fast.shifts().size())
+        for (std::size_t c = 1; c < row_shifts.size(); ++c)
+            if (fast.shifts()[c] == 0)
+                row_shifts[c] = 0;
     // The quadruple pass of a polynomial is centred on the mean of x (and y).
-    std::vector<double> exact_shifts = shifts;
+    std::vector<double> exact_shifts = row_shifts;
     if (d.degree > 0 && d.intercept && !shifts.empty() && r(0, 0) != 0) {
         exact_shifts[1] = shifts[1] + r(0, 1) / r(0, 0);
         exact_shifts[0] = shifts[0] + r(0, terms) / r(0, 0);
@@ -134,7 +144,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
     // already be good.
     if (!suspect && contraction < 1e-3 && se_error <= se_trusted_error) {
         const int steps = error * contraction <= trusted_error ? 1 : 2;
-        refinement refine(d, s, shifts);
+        refinement refine(d, s, shifts, row_shifts);
         long double rss = 0;
         bool read = true;
         for (int step = 0; step < steps && read; ++step) {
@@ -161,6 +171,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         refined.kept = s.kept;
         refined.beta = refine.beta();
         refined.cov = s.cov.cast<long double>();
+        refined.reduced = s.reduced.cast<long double>();
         refined.rss = rss;
         take(fit, finish<long double>(d, refined, shifts, fit.n), refined);
         fit.triangle = r;

@@ -120,17 +120,17 @@ finished finish(const design& d, const solution<T>& s, const std::vector<double>
                 long long n) {
     const int terms = d.terms();
     vector<T> beta = vector<T>::Zero(terms);
-    matrix<T> cov = matrix<T>::Zero(terms, terms);
-    for (std::size_t a = 0; a < s.kept.size(); ++a) {
+    for (std::size_t a = 0; a < s.kept.size(); ++a)
         beta(s.kept[a]) = s.beta(a);
-        for (std::size_t b = 0; b < s.kept.size(); ++b)
-            cov(s.kept[a], s.kept[b]) = s.cov(a, b);
-    }
     const matrix<T> map = unshift_map<T>(d, shifts);
     vector<T> raw = map * beta;
     if (d.intercept && !shifts.empty())
         raw(0) += T(shifts[0]);
-    const matrix<T> raw_cov = map * cov * map.transpose();
+    // A standard error is the length of m'R^-1 for the term's row m of the
+    // map: solved from R'w = m, it does not cancel as m'(R^-1 R^-T)m would.
+    const int k = static_cast<int>(s.kept.size());
+    const auto tri = s.reduced.topLeftCorner(k, k).template triangularView<Eigen::Upper>();
+    vector<T> m(k);
     const long long df = n - static_cast<long long>(s.kept.size());
     using std::sqrt;
     const T variance = df > 0 ? s.rss / T(df) : T(0);
@@ -142,8 +142,14 @@ finished finish(const design& d, const solution<T>& s, const std::vector<double>
     for (int j = 0; j < terms; ++j) {
         const bool out = s.aliased[j];
         f.coefficients.push_back(out ? nan : static_cast<double>(raw(j)));
-        f.std_errors.push_back(
-            out || df <= 0 ? nan : static_cast<double>(sqrt(variance * raw_cov(j, j))));
+        if (out || df <= 0) {
+            f.std_errors.push_back(nan);
+            continue;
+        }
+        for (int a = 0; a < k; ++a)
+            m(a) = map(j, s.kept[a]);
+        const vector<T> w = tri.transpose().solve(m);
+        f.std_errors.push_back(static_cast<double>(sqrt(variance * w.squaredNorm())));
     }
     return f;
 }

@@ -24,9 +24,14 @@
 
 namespace models::least_squares_detail {
 
+// The rows may be expanded with other shifts than the solution's (a linear
+// design's predictors only, its intercept kept): row_shifts leaves a sparse
+// row's zeros zero, and the residual takes back what the shifts moved
+// through the intercept, so the sums run over the non-zero terms alone.
 class refinement {
   public:
-    refinement(const design& d, const solution<double>& s, const std::vector<double>& shifts);
+    refinement(const design& d, const solution<double>& s, const std::vector<double>& shifts,
+               const std::vector<double>& row_shifts);
 
     // Rows of the data, [y, x1..xk] each, in any order and blocks.
     void add(const double* rows, std::size_t count);
@@ -39,8 +44,13 @@ class refinement {
   private:
     design d_;
     std::vector<int> kept_;
-    std::vector<double> shifts_;
+    std::vector<double> shifts_, row_shifts_;
     vector<long double> beta_, gradient_, row_;
+    // Per kept term, its shift less its row shift; their sum weighted by
+    // the coefficients, which the intercept takes.
+    vector<long double> moved_;
+    long double offset_ = 0;
+    std::vector<int> nonzero_; // the kept terms non-zero in the row at hand
     long double rss_ = 0;
 };
 

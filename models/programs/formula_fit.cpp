@@ -601,7 +601,8 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
                     for (std::size_t j = 0; j < width; ++j)
                         to[1 + lead + j] = root * x[j];
                     for (std::size_t j = 0; j < out_width; ++j)
-                        sums[j] += to[j];
+                        if (to[j] != 0) // most of a categorical design's values
+                            sums[j] += to[j];
                     ++rows_fitted;
                     ++m;
                 }

@@ -233,10 +233,12 @@ std::vector<double> expanded(const char* formula, const std::vector<double>& raw
         levels.push_back(v.label == "a" ? &tables[0] : v.label == "b" ? &tables[1] : nullptr);
     const design_coding coding = code_design(terms, levels);
     row_expander expander(terms, coding);
+    // A raw row holds the formula's columns only, in the order of the names.
+    const std::size_t width = terms.columns.size();
     std::vector<double> rows, x(expander.width());
-    for (std::size_t i = 0; i < raw.size() / 4; ++i) {
+    for (std::size_t i = 0; i < raw.size() / width; ++i) {
         double y;
-        expander.expand(raw.data() + 4 * i, y, x.data());
+        expander.expand(raw.data() + width * i, y, x.data());
         rows.push_back(y);
         rows.insert(rows.end(), x.begin(), x.end());
     }
@@ -259,6 +261,20 @@ std::vector<double> two_factor_rows(int count, bool late_level) {
     return raw;
 }
 
+// A factor of many levels (unbalanced) times x far from zero: a wide,
+// sparse design whose slopes per level lean on their level's column. Rows
+// [y, a, x].
+std::vector<double> many_level_rows(int count, int levels) {
+    std::vector<double> raw;
+    unsigned s = 17;
+    for (int i = 0; i < count; ++i) {
+        const int a = (i * 7) % 13 % levels;
+        const double x = 10 + (i % 17) * 0.25;
+        raw.insert(raw.end(), {1 + 0.5 * a + (1 + 0.1 * a) * x + noise(s), double(a), x});
+    }
+    return raw;
+}
+
 TEST(UserDesigns, CategoricalAndWeightedDesignsToThirteenDigits) {
     struct categorical_case {
         const char* name;
@@ -266,20 +282,26 @@ TEST(UserDesigns, CategoricalAndWeightedDesignsToThirteenDigits) {
         int rows;
         bool late_level;
         bool weighted;
+        int levels; // of a; more than 3: many_level_rows
     } cases[] = {
-        {"unbalanced a*b", "y ~ a*b", 47, false, false},
-        {"a*b + a:x, weighted", "y ~ a*b + a:x", 60, false, true},
-        {"a level only at the end", "y ~ a + b + x", 3000, true, false},
+        {"unbalanced a*b", "y ~ a*b", 47, false, false, 3},
+        {"a*b + a:x, weighted", "y ~ a*b + a:x", 60, false, true, 3},
+        {"a level only at the end", "y ~ a + b + x", 3000, true, false, 3},
+        {"12 levels times x near 10", "y ~ a*x", 900, false, false, 12},
     };
     for (const auto& c : cases) {
         std::vector<level_table> tables(2);
         for (const char* l : {"b", "a", "c"}) // first appearance order is not the coding's
             tables[0].id(l);
+        for (int l = 3; l < c.levels; ++l)
+            tables[0].id(std::string(1, static_cast<char>('a' + l)));
         tables[1].id("u");
         tables[1].id("v");
         bool intercept = true;
-        std::vector<double> rows =
-            expanded(c.formula, two_factor_rows(c.rows, c.late_level), tables, intercept);
+        std::vector<double> rows = expanded(c.formula,
+                                            c.levels > 3 ? many_level_rows(c.rows, c.levels)
+                                                         : two_factor_rows(c.rows, c.late_level),
+                                            tables, intercept);
         const int columns = static_cast<int>(rows.size()) / c.rows;
         design d{columns - 1, intercept, 0};
         std::vector<double> weights;
