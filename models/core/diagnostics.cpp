@@ -35,14 +35,18 @@ Eigen::MatrixXd raw_columns_map(const design& d, const std::vector<double>& shif
     return map;
 }
 
-// The scaled condition number of the raw model matrix over the kept terms.
-double scaled_condition(const design& d, const least_squares_fit& fit,
-                        const std::vector<int>& kept) {
+// The triangle of the raw model matrix (T'T = X'X over all terms, in the
+// data's own columns rather than the shifted ones the fit used).
+Eigen::MatrixXd raw_triangle(const design& d, const least_squares_fit& fit) {
     const int terms = d.terms();
-    const Eigen::MatrixXd raw =
-        fit.triangle.topLeftCorner(terms, terms).triangularView<Eigen::Upper>() *
-        raw_columns_map(d, fit.shifts);
-    Eigen::MatrixXd chosen(terms, static_cast<Eigen::Index>(kept.size()));
+    return fit.triangle.topLeftCorner(terms, terms).triangularView<Eigen::Upper>() *
+           raw_columns_map(d, fit.shifts);
+}
+
+} // namespace
+
+double scaled_condition(const Eigen::MatrixXd& raw, const std::vector<int>& kept) {
+    Eigen::MatrixXd chosen(raw.rows(), static_cast<Eigen::Index>(kept.size()));
     for (std::size_t a = 0; a < kept.size(); ++a) {
         const Eigen::VectorXd column = raw.col(kept[a]);
         const double length = column.norm();
@@ -57,20 +61,23 @@ double scaled_condition(const design& d, const least_squares_fit& fit,
                : INFINITY;
 }
 
-// Variance inflation factors from the triangle of the centred predictors
-// (rows and columns 1.. of the shifted triangle with the intercept first).
-std::vector<double> inflation_factors(const design& d, const least_squares_fit& fit,
-                                      const std::vector<int>& kept) {
-    const int terms = d.terms();
+// The raw triangle is upper triangular with the intercept's column first, so
+// its rows 1.. over the slopes are the triangle S of the slopes made
+// orthogonal to that column (centred, or for a weighted fit orthogonal to
+// sqrt(w)): V = (S'S)^-1 and V^-1 = S'S up to sigma^2, which cancels. A QR
+// of the kept slopes' columns of S gives both diagonals.
+std::vector<double> inflation_factors(const Eigen::MatrixXd& raw, const std::vector<int>& kept,
+                                      bool intercept) {
+    const Eigen::Index terms = raw.cols();
     std::vector<double> vif(static_cast<std::size_t>(terms), NAN);
-    if (!d.intercept || kept.size() < 3 || kept[0] != 0)
+    if (!intercept || kept.size() < 3 || kept[0] != 0)
         return vif;
     std::vector<int> slopes(kept.begin() + 1, kept.end());
-    Eigen::MatrixXd centred(terms - 1, static_cast<Eigen::Index>(slopes.size()));
+    Eigen::MatrixXd orthogonal(terms - 1, static_cast<Eigen::Index>(slopes.size()));
     for (std::size_t a = 0; a < slopes.size(); ++a)
-        centred.col(static_cast<Eigen::Index>(a)) = fit.triangle.block(1, slopes[a], terms - 1, 1);
-    const Eigen::Index k = centred.cols();
-    Eigen::HouseholderQR<Eigen::MatrixXd> qr(centred);
+        orthogonal.col(static_cast<Eigen::Index>(a)) = raw.block(1, slopes[a], terms - 1, 1);
+    const Eigen::Index k = orthogonal.cols();
+    Eigen::HouseholderQR<Eigen::MatrixXd> qr(orthogonal);
     const Eigen::MatrixXd r = qr.matrixQR().topRows(k).triangularView<Eigen::Upper>();
     const Eigen::MatrixXd inverse =
         r.triangularView<Eigen::Upper>().solve(Eigen::MatrixXd::Identity(k, k));
@@ -80,17 +87,16 @@ std::vector<double> inflation_factors(const design& d, const least_squares_fit& 
     return vif;
 }
 
-} // namespace
-
 bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
                      const row_residual& residual, const Eigen::MatrixXd& triangle,
-                     linear_diagnostics& out) {
+                     linear_diagnostics& out, bool weighted_intercept) {
     std::vector<int> kept;
     for (int j = 0; j < d.terms(); ++j)
         if (!fit.aliased[static_cast<std::size_t>(j)])
             kept.push_back(j);
-    out.condition_number = scaled_condition(d, fit, kept);
-    out.vif = inflation_factors(d, fit, kept);
+    const Eigen::MatrixXd raw = raw_triangle(d, fit);
+    out.condition_number = scaled_condition(raw, kept);
+    out.vif = inflation_factors(raw, kept, d.intercept || weighted_intercept);
 
     // One pass gives the residuals' power sums, Durbin-Watson, and X'e^2 for
     // the auxiliary regression of the squared residuals on the model's own

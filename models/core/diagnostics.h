@@ -9,8 +9,12 @@
 //   condition number   of the model matrix with its columns scaled to unit
 //                      length (intercept column and raw predictors or powers,
 //                      not centred), the ratio of its extreme singular values
-//   VIF                per term but the intercept, 1 / (1 - R^2) of the term
-//                      on the others, from the centred design's triangle
+//   VIF                per column but the intercept, V_jj (V^-1)_jj with V
+//                      the coefficients' covariance without the intercept's
+//                      row and column (1 / (1 - R^2) of the column on the
+//                      others, weighted alike), from the raw design's
+//                      triangle; per column, so a factor's columns each get
+//                      one (its terms' generalized VIF is not computed)
 // Each value that does not apply is NaN.
 #pragma once
 
@@ -35,9 +39,25 @@ using row_residual = std::function<double(const double* row, double* gradient)>;
 
 // The diagnostics of the fit of d to the rows the source sends (read once
 // more). triangle: R over the fitted terms, R'R = X'X, in the basis of the
-// gradients. False when the rows could not be read again.
+// gradients. weighted_intercept: the design's first column is a weighted
+// fit's intercept (sqrt(w), with d.intercept false). False when the rows
+// could not be read again.
 bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
                      const row_residual& residual, const Eigen::MatrixXd& triangle,
-                     linear_diagnostics& out);
+                     linear_diagnostics& out, bool weighted_intercept = false);
+
+// The condition number of the model matrix whose triangle (T'T = X'X) is
+// raw, over the kept columns each scaled to unit length: the ratio of its
+// extreme singular values (NaN for a column of zeros, infinite when singular).
+double scaled_condition(const Eigen::MatrixXd& raw, const std::vector<int>& kept);
+
+// Variance inflation factors per column of the model matrix whose upper
+// triangle (T'T = X'X, the intercept's column first when intercept) is raw:
+// with V the kept coefficients' covariance without the intercept's row and
+// column, vif_j = V_jj (V^-1)_jj, the diagonal of the inverse of V's
+// correlation matrix. NaN for the intercept and aliased columns, and for all
+// without an intercept or with fewer than two slopes kept.
+std::vector<double> inflation_factors(const Eigen::MatrixXd& raw, const std::vector<int>& kept,
+                                      bool intercept);
 
 } // namespace models

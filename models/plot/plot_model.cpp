@@ -178,7 +178,7 @@ struct panel_content {
         plot_color color = curve_color;
         double width = 2;
         bool dashed = false;
-        std::string label; // written at the curve's last point inside the frame
+        std::string label; // written beside the curve, inside the frame (see place_label)
     };
     std::vector<curve_samples> curves;
 };
@@ -317,21 +317,23 @@ class panel_painter {
         bool open = false;
         plot_point previous{};
         bool have_previous = false;
-        plot_point last_inside{NAN, NAN};
+        std::vector<plot_point> inside; // the drawn points, left to right
         auto finish = [&] {
             if (current.points.size() >= 2) {
-                last_inside = current.points.back();
+                inside.insert(inside.end(), current.points.begin(), current.points.end());
                 scene_.polylines.push_back(current);
             }
             current.points.clear();
             open = false;
         };
+        bool below = false; // the curve's values negative: its label goes under it
         for (const auto& [x, value] : curve.samples) {
             if (!std::isfinite(value)) {
                 finish();
                 have_previous = false;
                 continue;
             }
+            below = value < 0;
             plot_point p = map(x, value);
             p.y = std::clamp(p.y, -far, far);
             if (have_previous) {
@@ -355,18 +357,48 @@ class panel_painter {
             have_previous = true;
         }
         finish();
-        if (curve.label.empty() || !std::isfinite(last_inside.x))
+        if (!curve.label.empty())
+            place_label(curve, inside, below);
+    }
+
+    // A curve's label beside one of its drawn points: the rightmost point
+    // whose label box (above the curve, or under it for a curve below zero)
+    // lies inside the frame and clear of the labels placed so far, stepping
+    // left by the label's width; left out when no point gives one (curves
+    // that meet, as Cook's contours do towards leverage 1).
+    void place_label(const panel_content::curve_samples& curve,
+                     const std::vector<plot_point>& points, bool below) {
+        const double width = estimated_text_width(curve.label, tick_size);
+        const double gap = 3; // between the curve's point and the text
+        double next_x = INFINITY;
+        for (auto p = points.rbegin(); p != points.rend(); ++p) {
+            if (p->x > next_x)
+                continue;
+            next_x = p->x - width;
+            box label;
+            label.width = width;
+            label.height = tick_size; // ascent and descent, baseline a fifth up from the bottom
+            label.left = p->x - gap - width;
+            label.top = below ? p->y + gap : p->y - gap - tick_size;
+            const bool fits = label.left >= frame_.left && label.right() <= frame_.right() &&
+                              label.top >= frame_.top && label.bottom() <= frame_.bottom();
+            const bool clear =
+                std::none_of(labels_.begin(), labels_.end(), [&label](const box& other) {
+                    return label.left < other.right() && other.left < label.right() &&
+                           label.top < other.bottom() && other.top < label.bottom();
+                });
+            if (!fits || !clear)
+                continue;
+            labels_.push_back(label);
+            scene_.texts.push_back({{label.right(), label.bottom() - 0.2 * tick_size},
+                                    curve.label,
+                                    tick_size,
+                                    text_align::end,
+                                    false,
+                                    false,
+                                    curve.color});
             return;
-        // Inside the frame, beside the curve's last point there; left out
-        // where it would fall on another curve's label (curves that meet).
-        const plot_point at{last_inside.x - 3, std::clamp(last_inside.y - 3, frame_.top + tick_size,
-                                                          frame_.bottom() - 3)};
-        for (const plot_point& other : labels_)
-            if (std::fabs(other.x - at.x) < 3 * tick_size && std::fabs(other.y - at.y) < tick_size)
-                return;
-        labels_.push_back(at);
-        scene_.texts.push_back(
-            {at, curve.label, tick_size, text_align::end, false, false, curve.color});
+        }
     }
 
     void paint_labels() {
@@ -403,7 +435,7 @@ class panel_painter {
     box frame_;
     axis_scale x_;
     axis_scale y_;
-    std::vector<plot_point> labels_; // of the curves, placed so far
+    std::vector<box> labels_; // of the curves, placed so far
 };
 
 void set_ranges(panel_content& panel, const plot_model::point_cloud& cloud) {

@@ -310,13 +310,13 @@ bool refine_powers(const power_basis& basis, const std::vector<int>& kept,
     return true;
 }
 
-// The scaled condition number of the raw powers' model matrix [1, x, ...,
-// x^d] over the kept terms, as the polynomial fit itself reports it: from
-// the triangle of the shifted powers of t, the columns carried back to the
-// powers of t (V) and on to those of x = centre + scale t (Q, the binomial
-// theorem).
-double raw_power_condition(const power_basis& basis, const least_squares_fit& fit, const design& d,
-                           const std::vector<int>& kept) {
+// The condition number and inflation factors of the raw powers' model
+// matrix [1, x, ..., x^d] over the kept terms, as the polynomial fit itself
+// reports them: from the triangle of the shifted powers of t, the columns
+// carried back to the powers of t (V) and on to those of x = centre + scale t
+// (Q, the binomial theorem). intercept: the first column is the intercept's.
+void raw_power_diagnostics(const power_basis& basis, const least_squares_fit& fit, const design& d,
+                           const std::vector<int>& kept, bool intercept, linear_diagnostics& g) {
     const Eigen::Index terms = basis.degree + 1;
     Eigen::MatrixXd back = Eigen::MatrixXd::Identity(terms, terms);
     if (d.intercept && !fit.shifts.empty())
@@ -333,13 +333,8 @@ double raw_power_condition(const power_basis& basis, const least_squares_fit& fi
     }
     const Eigen::MatrixXd raw =
         fit.triangle.topLeftCorner(terms, terms).triangularView<Eigen::Upper>() * back * powers;
-    Eigen::MatrixXd chosen(terms, static_cast<Eigen::Index>(kept.size()));
-    for (std::size_t a = 0; a < kept.size(); ++a)
-        chosen.col(static_cast<Eigen::Index>(a)) = raw.col(kept[a]).normalized();
-    const Eigen::VectorXd values = Eigen::JacobiSVD<Eigen::MatrixXd>(chosen).singularValues();
-    return values.size() > 0 && values(values.size() - 1) > 0
-               ? values(0) / values(values.size() - 1)
-               : INFINITY;
+    g.condition_number = scaled_condition(raw, kept);
+    g.vif = inflation_factors(raw, kept, intercept);
 }
 
 } // namespace
@@ -748,13 +743,19 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
         // diagnostics from one more read of the design rows.
         std::unique_ptr<fitted_model> design_fit = linear_fitted_model(d, fit, {});
         double condition = NAN;
+        const std::vector<int> column_terms = coefficient_terms(coding);
         const auto raw_condition = [&](linear_diagnostics& g) {
             if (powers.degree > 0)
-                g.condition_number = raw_power_condition(powers, fit, d, kept_columns);
+                raw_power_diagnostics(powers, fit, d, kept_columns, d.intercept || lead != 0, g);
             condition = g.condition_number;
+            // A factor's columns make one term, whose generalized VIF is not
+            // computed: only one-column terms keep theirs.
+            for (std::size_t j = 0; j < g.vif.size() && j < column_terms.size(); ++j)
+                if (std::count(column_terms.begin(), column_terms.end(), column_terms[j]) > 1)
+                    g.vif[j] = NAN;
         };
         if (!add_linear_diagnostics(run.report, d, fit, source, out_width, *design_fit, names,
-                                    weighted, data, raw_condition))
+                                    weighted, data, raw_condition, lead != 0))
             return refused_run(data.status, data.reason);
         if (powers.degree == 0) {
             const std::string note = rounded_columns_note(terms, condition);

@@ -121,7 +121,8 @@ std::function<double(const double*)> linear_predictor(const design& d,
 bool add_linear_diagnostics(fit_report& report, const design& d, const least_squares_fit& fit,
                             const row_source& rows, std::size_t width, const fitted_model& model,
                             const std::vector<std::string>& names, bool weighted, model_data& data,
-                            const std::function<void(linear_diagnostics&)>& adjust) {
+                            const std::function<void(linear_diagnostics&)>& adjust,
+                            bool weighted_intercept) {
     linear_diagnostics diagnostics;
     const bool read = diagnose_linear(
         d, fit, pipelined(rows, width),
@@ -130,7 +131,7 @@ bool add_linear_diagnostics(fit_report& report, const design& d, const least_squ
             model.evaluate(row, value, gradient);
             return row[0] - value;
         },
-        model.triangle, diagnostics);
+        model.triangle, diagnostics, weighted_intercept);
     if (!read || !data.counts.ok) {
         reading_failed(data);
         return false;

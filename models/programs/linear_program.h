@@ -45,11 +45,13 @@ std::function<double(const double*)> linear_predictor(const design& d,
 // rows (width values each) the source sends; each row's residual and
 // gradient from model, the same fit taken as a fitted model of those rows.
 // names: the design's terms; adjust, when set, amends the diagnostics before
-// they are noted (a basis other than the reported terms'). False with
+// they are noted (a basis other than the reported terms'); weighted_intercept:
+// the design's first column is a weighted fit's intercept, sqrt(w). False with
 // data.status and reason set when the rows could not be read again.
 bool add_linear_diagnostics(fit_report& report, const design& d, const least_squares_fit& fit,
                             const row_source& rows, std::size_t width, const fitted_model& model,
                             const std::vector<std::string>& names, bool weighted, model_data& data,
-                            const std::function<void(linear_diagnostics&)>& adjust = nullptr);
+                            const std::function<void(linear_diagnostics&)>& adjust = nullptr,
+                            bool weighted_intercept = false);
 
 } // namespace models

@@ -255,6 +255,48 @@ TEST(PlotScene, InfluencePanelsShowQuantilesAndCooksContours) {
         EXPECT_TRUE(has_text(s, text)) << text;
 }
 
+// Cook's contour labels of a fit with leverages near 1 (a high-degree
+// polynomial), where the contours above and below zero meet: at every size
+// their boxes (as laid out: right-aligned, baseline a fifth of the size up)
+// stay inside the leverage panel's frame and clear of each other.
+TEST(PlotScene, CooksContourLabelsNeverOverlap) {
+    plot_model model({"curve-linear", "y ~ x", "y", "x"}, plot_kind::data_and_curve);
+    constexpr int n = 40;
+    std::vector<double> x(n), y(n), std(n), h(n);
+    for (int i = 0; i < n; ++i) {
+        x[i] = y[i] = i;
+        std[i] = std::sin(i * 1.3) * 1.5;
+        h[i] = i < 16 ? 0.999 - 0.002 * i : 0.1 + 0.6 * i / n;
+    }
+    model.add_points(x.data(), y.data(), y.data(), n);
+    model.add_influence(std.data(), h.data(), n);
+    model.set_coefficients(16);
+    for (double width = 400; width <= 1400; width += 50) {
+        const plot_scene s = model.scene(width, width * 0.75);
+        const scene_rect& frame = s.rects[3];
+        std::vector<scene_rect> boxes;
+        for (const auto& t : s.texts) {
+            if ((t.text != "0.5" && t.text != "1") || t.color.r != 205 || t.color.g != 60 ||
+                !inside(t.anchor, frame))
+                continue;
+            const double w = estimated_text_width(t.text, t.size);
+            scene_rect b;
+            b.corner = {t.anchor.x - w, t.anchor.y - 0.8 * t.size};
+            b.width = w;
+            b.height = t.size;
+            EXPECT_TRUE(inside(b.corner, frame) &&
+                        inside({b.corner.x + w, b.corner.y + t.size}, frame))
+                << t.text << " at " << width;
+            for (const auto& o : boxes)
+                EXPECT_FALSE(b.corner.x < o.corner.x + o.width && o.corner.x < b.corner.x + w &&
+                             b.corner.y < o.corner.y + o.height && o.corner.y < b.corner.y + t.size)
+                    << t.text << " at " << width;
+            boxes.push_back(b);
+        }
+        EXPECT_GE(boxes.size(), 2u) << width; // the 0.5 contour's labels above and below
+    }
+}
+
 TEST(QuantileSketch, BoundedWithTheExtremesAndTheMedianKept) {
     plot_model::quantile_sketch sketch;
     constexpr int n = 1000000;

@@ -473,6 +473,74 @@ TEST(Influence, WeightedFitAgreesWithR) {
     }
 }
 
+// R's mtcars: mpg, cyl, cyl as text (a factor), wt, hp.
+std::string mtcars_data() {
+    const char* rows =
+        "21.0,6,2.620,110 21.0,6,2.875,110 22.8,4,2.320,93 21.4,6,3.215,110 18.7,8,3.440,175 "
+        "18.1,6,3.460,105 14.3,8,3.570,245 24.4,4,3.190,62 22.8,4,3.150,95 19.2,6,3.440,123 "
+        "17.8,6,3.440,123 16.4,8,4.070,180 17.3,8,3.730,180 15.2,8,3.780,180 10.4,8,5.250,205 "
+        "10.4,8,5.424,215 14.7,8,5.345,230 32.4,4,2.200,66 30.4,4,1.615,52 33.9,4,1.835,65 "
+        "21.5,4,2.465,97 15.5,8,3.520,150 15.2,8,3.435,150 13.3,8,3.840,245 19.2,8,3.845,175 "
+        "27.3,4,1.935,66 26.0,4,2.140,91 30.4,4,1.513,113 15.8,8,3.170,264 19.7,6,2.770,175 "
+        "15.0,8,3.570,335 21.4,4,2.780,109";
+    std::istringstream in(rows);
+    std::string text = "mpg,cyl,g,wt,hp\n", row;
+    while (in >> row) {
+        const std::size_t cyl = row.find(',') + 1;
+        text += row.substr(0, cyl + 1) + ",c" + row.substr(cyl) + "\n";
+    }
+    return text;
+}
+
+// Variance inflation factors as car::vif gives them (its GVIF for the
+// one-column terms beside a factor, whose own columns get none; raw powers'),
+// weighted fits from the weighted design.
+TEST(Diagnostics, InflationFactorsAgreeWithR) {
+    const std::string cars = temp_file("mtcars.csv", mtcars_data());
+    const std::string curve = temp_file("curve.csv", curve_data());
+    const std::vector<std::string> cubic = {curve, "--y", "y", "--x", "x", "--degree", "3"};
+    const struct {
+        int model;
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, double>> vif;
+    } cases[] = {
+        {1,
+         {cars, "--formula", "mpg ~ wt + hp"},
+         {{"wt", 1.7666245792682798}, {"hp", 1.7666245792682798}}},
+        {1,
+         {cars, "--formula", "mpg ~ wt + hp", "--weights", "cyl"},
+         {{"wt", 1.5694773014494265}, {"hp", 1.5694773014494265}}},
+        {1,
+         {cars, "--formula", "mpg ~ g + wt + hp"},
+         {{"wt", 2.5808765173164283}, {"hp", 3.4960142661076383}}},
+        {1,
+         {cars, "--formula", "mpg ~ g + wt + hp", "--weights", "cyl"},
+         {{"wt", 2.2645238788377369}, {"hp", 2.9194561989416461}}},
+        {3,
+         cubic,
+         {{"x", 6.2539217832975593}, {"x^2", 1.0316039942722932}, {"x^3", 6.3325871771404305}}},
+        {3,
+         {curve, "--y", "y", "--x", "x", "--degree", "3", "--weights", "decay"},
+         {{"x", 5.3658762740592643}, {"x^2", 2.8763451164827609}, {"x^3", 8.5908555372594062}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const batch_output out = run_batch(*program_numbered(c.model), args, nullptr);
+        ASSERT_EQ(out.status, 0) << out.err;
+        const std::size_t at = out.out.find("\"vif\": {");
+        ASSERT_NE(at, std::string::npos) << out.out;
+        const std::string vif = out.out.substr(at, out.out.find('}', at) - at);
+        const std::string shown = args[2] + " " + args.back() + ": " + vif;
+        for (const auto& [name, want] : c.vif) {
+            const std::string got = json_value(vif, name);
+            ASSERT_FALSE(got.empty()) << name << " in " << shown;
+            EXPECT_NEAR(std::stod(got), want, 1e-13 * want) << name << " in " << shown;
+        }
+        EXPECT_EQ(vif.find("\"g"), std::string::npos) << shown;
+    }
+}
+
 // --save: a line per data row in order, the skipped row kept with empty
 // fields, leverages summing to the coefficients (the hat matrix's trace);
 // --predict: NEW's columns carried, a row with a missing value left empty
