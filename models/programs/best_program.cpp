@@ -251,12 +251,8 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
             return refused_run(status, reason);
         return run_best_terms(program, o, data, terms, by);
     }
-    const auto plain_terms = [&]() {
-        std::vector<std::size_t> predictors(data.columns.begin() + 1, data.columns.end());
-        return terms_of_columns(data.columns[0], predictors, data.header.names, o.intercept);
-    };
     if (!o.weights.empty())
-        return run_best_terms(program, o, data, plain_terms(), by);
+        return run_best_terms(program, o, data, chosen_column_terms(data, o.intercept), by);
 
     // Numeric columns: each is a candidate. A column that turns out to hold
     // text is categorical: the terms' search takes over.
@@ -270,17 +266,13 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     // The full model's triangle holds every subset's residual sum of squares.
     const design d{data.predictors(), o.intercept, 0};
     bool text_column = false;
-    scan_hooks notice_text;
-    notice_text.code = [&text_column](std::size_t, const std::string&, double&) {
-        text_column = true;
-        return false;
-    };
+    scan_hooks notice_text = text_noticer(text_column);
     data.hooks = &notice_text;
     const least_squares_fit full =
         fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
     data.hooks = nullptr;
     if (text_column)
-        return run_best_terms(program, o, data, plain_terms(), by);
+        return run_best_terms(program, o, data, chosen_column_terms(data, o.intercept), by);
     if (!data.counts.ok) {
         reading_failed(data);
         return refused_run(data.status, data.reason);

@@ -393,6 +393,20 @@ bool power_basis_of(model_data& data, int degree, power_basis& basis) {
     return true;
 }
 
+model_terms chosen_column_terms(const model_data& data, bool intercept) {
+    const std::vector<std::size_t> predictors(data.columns.begin() + 1, data.columns.end());
+    return terms_of_columns(data.columns[0], predictors, data.header.names, intercept);
+}
+
+scan_hooks text_noticer(bool& text_found) {
+    scan_hooks hooks;
+    hooks.code = [&text_found](std::size_t, const std::string&, double&) {
+        text_found = true;
+        return false;
+    };
+    return hooks;
+}
+
 model_terms power_terms(const model_data& data, const power_basis& basis) {
     model_terms terms =
         terms_of_columns(data.columns[0], {data.columns[1]}, data.header.names, true);

@@ -43,6 +43,15 @@ struct power_basis {
 // data.status and reason set when they cannot be read.
 bool power_basis_of(model_data& data, int degree, power_basis& basis);
 
+// The terms of the columns --y and --x chose: the response, then one term
+// per predictor column (categorical where its fields hold text).
+model_terms chosen_column_terms(const model_data& data, bool intercept);
+
+// Hooks for a numeric fit's read of the chosen columns: the first field
+// of text is noted in text_found and refused (the read stops there), so
+// that the terms' fit, which codes text as categories, can take over.
+scan_hooks text_noticer(bool& text_found);
+
 // The terms of the powers 1..degree of t (named "x", "x^2", ... after the
 // predictor).
 model_terms power_terms(const model_data& data, const power_basis& basis);

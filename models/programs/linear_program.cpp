@@ -152,17 +152,13 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
             return refused_run(status, reason);
         return run_terms(program, o, data, std::move(terms));
     }
-    const auto plain_terms = [&]() {
-        std::vector<std::size_t> predictors(data.columns.begin() + 1, data.columns.end());
-        return terms_of_columns(data.columns[0], predictors, data.header.names, o.intercept);
-    };
     if (!o.weights.empty() || o.anova || !o.se.empty()) {
         if (curve && data.predictors() != 1)
             return refused_run(exit_usage,
                                "the curve-linear model takes one predictor; --x names " +
                                    std::to_string(data.predictors()));
         if (!curve)
-            return run_terms(program, o, data, plain_terms());
+            return run_terms(program, o, data, chosen_column_terms(data, o.intercept));
         power_basis basis;
         if (!power_basis_of(data, o.degree, basis))
             return refused_run(data.status, data.reason);
@@ -171,17 +167,13 @@ model_run run_linear(const program_info& program, const options& o, model_data& 
     // Plain numeric columns: the fit as it always was. A column that turns
     // out to hold text is categorical: the terms' fit takes over.
     bool text_column = false;
-    scan_hooks notice_text;
-    notice_text.code = [&text_column](std::size_t, const std::string&, double&) {
-        text_column = true;
-        return false;
-    };
+    scan_hooks notice_text = text_noticer(text_column);
     if (!curve)
         data.hooks = &notice_text;
     model_run run = run_numeric_linear(program, o, data);
     data.hooks = nullptr;
     if (text_column)
-        return run_terms(program, o, data, plain_terms());
+        return run_terms(program, o, data, chosen_column_terms(data, o.intercept));
     return run;
 }
 
