@@ -256,10 +256,11 @@ Eigen::MatrixXd classical_covariance(const least_squares_fit& fit, const design&
     const Eigen::MatrixXd inverse =
         triangle.topLeftCorner(k, k).triangularView<Eigen::Upper>().solve(
             Eigen::MatrixXd::Identity(k, k));
-    Eigen::MatrixXd unshift = Eigen::MatrixXd::Identity(k, k);
-    if (d.intercept && !fit.shifts.empty() && k > 0 && kept[0] == 0)
-        for (Eigen::Index a = 1; a < k; ++a)
-            unshift(0, a) = -fit.shifts[static_cast<std::size_t>(kept[a])];
+    const Eigen::MatrixXd map = least_squares_detail::unshift_map<double>(d, fit.shifts);
+    Eigen::MatrixXd unshift(k, k);
+    for (Eigen::Index a = 0; a < k; ++a)
+        for (Eigen::Index c = 0; c < k; ++c)
+            unshift(a, c) = map(kept[a], kept[c]);
     return variance * unshift * inverse * inverse.transpose() * unshift.transpose();
 }
 
