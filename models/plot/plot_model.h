@@ -190,6 +190,8 @@ class plot_model {
 
     // Panel (b)'s points: fitted value, residual.
     const point_cloud& residual_points() const { return residuals_; }
+    // What panel (a) draws.
+    plot_kind kind() const { return kind_; }
 
     // A bounded summary of a sample's distribution for a Q-Q plot: every
     // value up to a limit, then pairs of neighbours merged (their weights

@@ -43,10 +43,13 @@ void note_diagnostics(fit_report& report, const linear_diagnostics& g,
              ", \"vif\": " + vif_object + "}"});
     auto& text = report.extra_text;
     text.push_back("Diagnostics:");
-    if (!weighted)
+    // Neither test is given for a weighted fit (JSON null): no line of
+    // "n/a" for them.
+    if (!weighted) {
         text.push_back("  Durbin-Watson: " + number(dw));
-    text.push_back("  Breusch-Pagan (studentized): " + number(g.bp_statistic) + " on " +
-                   number(g.bp_df) + " df, p " + number(g.bp_p));
+        text.push_back("  Breusch-Pagan (studentized): " + number(g.bp_statistic) + " on " +
+                       number(g.bp_df) + " df, p " + number(g.bp_p));
+    }
     text.push_back("  Jarque-Bera: " + number(g.jb_statistic) + " on 2 df, p " + number(g.jb_p));
     text.push_back("  Condition number: " + number(g.condition_number) + " (" + condition_of + ")");
     if (!vif_text.empty())

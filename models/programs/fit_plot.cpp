@@ -9,7 +9,10 @@
 namespace models {
 
 std::unique_ptr<plot_model> plot_of(const model_run& run, model_data& data) {
-    const bool one_predictor = data.predictors() == 1;
+    // A weighted fit reads its weights as a column of its own after the
+    // predictors: one predictor still gets the curve against it.
+    const int weight_columns = run.fitted ? static_cast<int>(run.fitted->weight_columns) : 0;
+    const bool one_predictor = data.predictors() - weight_columns == 1;
     plot_labels labels;
     labels.model = run.report.model;
     labels.formula = run.report.formula;

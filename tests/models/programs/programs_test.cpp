@@ -761,6 +761,8 @@ TEST(Plot, ResidualsDrawnAreTheFitsResiduals) {
         const auto& residuals = plot->residual_points();
         EXPECT_GE(residuals.min_y(), -largest) << shown;
         EXPECT_LE(residuals.max_y(), largest) << shown;
+        // One predictor (weighted or not): the curve against it.
+        EXPECT_EQ(plot->kind(), plot_kind::data_and_curve) << shown;
     }
 }
 
