@@ -35,13 +35,18 @@ class sandwich_covariance {
     Eigen::MatrixXd covariance() const;
 
   private:
-    Eigen::MatrixXd r_; // the triangle in centred coordinates (k x k)
-    Eigen::VectorXd beta_;
+    // Sums and products in extended precision: the residuals, the meat's
+    // rank updates and the bread's triangular solves each round, and a
+    // standard error of a term correlated with others amplifies that.
+    using long_matrix = Eigen::Matrix<long double, Eigen::Dynamic, Eigen::Dynamic>;
+    using long_vector = Eigen::Matrix<long double, Eigen::Dynamic, 1>;
+    long_matrix r_; // the triangle in centred coordinates (k x k)
+    long_vector beta_;
     std::vector<double> means_;
     bool centred_;
     hc_type type_;
-    Eigen::MatrixXd meat_;
-    Eigen::VectorXd z_, u_;
+    long_matrix meat_;
+    long_vector z_, u_;
     long long n_ = 0;
 };
 
