@@ -3,6 +3,7 @@
 #include <fast_float/fast_float.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 namespace models {
 
@@ -61,8 +63,30 @@ bool file_source::rewind() {
     return std::fseek(file_, 0, SEEK_SET) == 0;
 }
 
+std::unique_ptr<byte_source> file_source::open_at(std::uint64_t offset) const {
+    if (file_ == nullptr || offset > size_)
+        return nullptr;
+    auto other = std::make_unique<file_source>(path_);
+    if (!other->is_open())
+        return nullptr;
+#ifdef _WIN32
+    const bool moved = _fseeki64(other->file_, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    const bool moved = fseeko(other->file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+    if (!moved)
+        return nullptr;
+    return other;
+}
+
 string_source::string_source(std::string text, std::size_t chunk)
     : text_(std::move(text)), chunk_(chunk == 0 ? 1 : chunk) {}
+
+std::unique_ptr<byte_source> string_source::open_at(std::uint64_t offset) const {
+    if (offset > text_.size())
+        return nullptr;
+    return std::make_unique<string_source>(text_.substr(static_cast<std::size_t>(offset)), chunk_);
+}
 
 std::size_t string_source::read(char* buffer, std::size_t capacity) {
     const std::size_t count = std::min({capacity, chunk_, text_.size() - position_});
@@ -745,6 +769,192 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
     }
     counts.ok = true;
     return counts;
+}
+
+// ---------------------------------------------------------------------------
+// The scan on several threads
+
+namespace {
+
+// The first byte after the first line end at or after offset - 1 (a line's
+// start at or after offset); false when none lies within max_line_bytes.
+bool line_start_from(const byte_source& source, std::uint64_t offset, std::uint64_t& start) {
+    const std::unique_ptr<byte_source> reading = source.open_at(offset - 1);
+    if (!reading)
+        return false;
+    std::vector<char> bytes(std::size_t{64} << 10);
+    std::uint64_t at = offset - 1;
+    while (at - (offset - 1) < max_line_bytes) {
+        const std::size_t got = reading->read(bytes.data(), bytes.size());
+        if (got == 0)
+            return false;
+        const void* newline = std::memchr(bytes.data(), '\n', got);
+        if (newline != nullptr) {
+            start = at +
+                    static_cast<std::uint64_t>(static_cast<const char*>(newline) - bytes.data()) +
+                    1;
+            return true;
+        }
+        at += got;
+    }
+    return false;
+}
+
+// One range's reading: [begin, end) of the source, the last range to the
+// end of the file. ok when every row was read and the last record ended
+// exactly at end.
+struct range_reading {
+    std::uint64_t begin = 0, end = 0;
+    bool last = false;
+    row_sink sink;
+    scan_counts counts;
+    std::atomic<std::uint64_t> bytes{0};
+};
+
+void read_range(const byte_source& source, const data_header& header,
+                const std::vector<std::size_t>& columns, range_reading& range,
+                std::atomic<bool>& stop) {
+    const std::unique_ptr<byte_source> reading = source.open_at(range.begin);
+    if (!reading)
+        return;
+    chunk_buffer buffer(*reading);
+    buffer.refill(buffer.begin());
+    const char* p = buffer.begin();
+    row_scanner scanner(header, columns);
+    const std::size_t width = columns.size();
+    std::vector<double> block(scan_block_rows * width);
+    std::size_t filled = 0;
+    scan_counts& counts = range.counts;
+    auto flush = [&]() {
+        const bool more = filled == 0 || range.sink(block.data(), filled);
+        filled = 0;
+        return more && !stop.load(std::memory_order_relaxed);
+    };
+    for (;;) {
+        if (!range.last) {
+            const std::uint64_t at =
+                range.begin + buffer.bytes_read() - static_cast<std::uint64_t>(buffer.end() - p);
+            if (at >= range.end) {
+                counts.ok = at == range.end && flush();
+                return;
+            }
+        }
+        const row_status status = scanner.read_row(p, buffer.end(), block.data() + filled * width);
+        if (status == row_status::used) {
+            ++counts.rows;
+            ++counts.used;
+            if (++filled == scan_block_rows && !flush())
+                return;
+            continue;
+        }
+        if (status == row_status::missing) {
+            ++counts.rows;
+            ++counts.skipped;
+            continue;
+        }
+        if (status == row_status::blank)
+            continue;
+        if (status == row_status::failed)
+            return;
+        const more next = read_more(*reading, buffer, p, scanner.line, counts.error);
+        range.bytes.store(buffer.bytes_read(), std::memory_order_relaxed);
+        if (next == more::failed)
+            return;
+        if (next == more::end) {
+            // A range short of its end: the file ended before it.
+            counts.ok = range.last && flush();
+            return;
+        }
+    }
+}
+
+} // namespace
+
+bool scan_rows_split(byte_source& source, const data_header& header,
+                     const std::vector<std::size_t>& columns, int threads,
+                     const range_sinks& sink_of, scan_counts& counts,
+                     const progress_sink& progress) {
+    const std::uint64_t size = source.size();
+    if (threads < 2 || size < split_bytes_min || !check_columns(header, columns).empty())
+        return false;
+    // Where the data rows start: after the header, read again.
+    std::uint64_t data_start = 0;
+    {
+        chunk_buffer buffer(source);
+        const char* p = nullptr;
+        long long line = 0;
+        std::string error;
+        if (!reopen(source, buffer, header, p, line, error))
+            return false;
+        data_start = buffer.bytes_read() - static_cast<std::uint64_t>(buffer.end() - p);
+    }
+    if (data_start >= size)
+        return false;
+    std::vector<std::uint64_t> starts{data_start};
+    for (int k = 1; k < threads; ++k) {
+        const std::uint64_t nominal = data_start + (size - data_start) *
+                                                       static_cast<std::uint64_t>(k) /
+                                                       static_cast<std::uint64_t>(threads);
+        std::uint64_t start = 0;
+        if (nominal > data_start && line_start_from(source, nominal, start) &&
+            start > starts.back() && start < size)
+            starts.push_back(start);
+    }
+    const int ranges = static_cast<int>(starts.size());
+    if (ranges < 2)
+        return false;
+    std::vector<range_reading> readings(static_cast<std::size_t>(ranges));
+    for (int k = 0; k < ranges; ++k) {
+        range_reading& r = readings[static_cast<std::size_t>(k)];
+        r.begin = starts[static_cast<std::size_t>(k)];
+        r.last = k + 1 == ranges;
+        r.end = r.last ? size : starts[static_cast<std::size_t>(k) + 1];
+        r.sink = sink_of(k, ranges);
+    }
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> finished{0};
+    std::vector<std::thread> workers;
+    progress_pacer pacer(progress);
+    pacer.tell(0, size, true);
+    try {
+        for (range_reading& r : readings)
+            workers.emplace_back([&, pr = &r] {
+                read_range(source, header, columns, *pr, stop);
+                if (!pr->counts.ok)
+                    stop = true;
+                ++finished;
+            });
+    } catch (...) {
+        // No thread to be had: those started are stopped and joined.
+        stop = true;
+        for (std::thread& t : workers)
+            t.join();
+        return false;
+    }
+    while (finished.load() < ranges) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::uint64_t done = 0;
+        for (const range_reading& r : readings)
+            done += r.bytes.load(std::memory_order_relaxed);
+        pacer.tell(std::min(done, size), size, false);
+    }
+    for (std::thread& t : workers)
+        t.join();
+    scan_counts merged;
+    for (const range_reading& r : readings) {
+        if (!r.counts.ok)
+            return false;
+        merged.rows += r.counts.rows;
+        merged.used += r.counts.used;
+        merged.skipped += r.counts.skipped;
+    }
+    if (merged.rows == 0)
+        return false;
+    pacer.tell(size, size, true);
+    merged.ok = true;
+    counts = merged;
+    return true;
 }
 
 number_field read_number_field(const std::string& text, const data_header& header, double& value,

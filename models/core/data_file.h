@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ class byte_source {
     virtual std::uint64_t size() const = 0;
     // Empty while all is well.
     virtual const std::string& error() const = 0;
+    // A reading of its own of the same bytes from offset on, for another
+    // thread; null when the source cannot give one.
+    virtual std::unique_ptr<byte_source> open_at(std::uint64_t offset) const = 0;
 };
 
 // A file read with std::fopen("rb") and std::fread. The path is in the
@@ -45,6 +49,7 @@ class file_source final : public byte_source {
     bool rewind() override;
     std::uint64_t size() const override { return size_; }
     const std::string& error() const override { return error_; }
+    std::unique_ptr<byte_source> open_at(std::uint64_t offset) const override;
 
   private:
     std::FILE* file_ = nullptr;
@@ -66,6 +71,7 @@ class string_source final : public byte_source {
     }
     std::uint64_t size() const override { return text_.size(); }
     const std::string& error() const override { return error_; }
+    std::unique_ptr<byte_source> open_at(std::uint64_t offset) const override;
 
   private:
     std::string text_;
@@ -145,6 +151,29 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
                       const std::vector<std::size_t>& columns, const row_sink& sink,
                       const progress_sink& progress = nullptr, bool rounding = false,
                       bool keep_missing = false, const scan_hooks* hooks = nullptr);
+
+// The scan on several threads: the data rows cut into byte ranges, one a
+// thread, each range read by a reading of its own (byte_source::open_at).
+// A range starts after a line end and ends where the next starts; its last
+// record must end exactly there, which is checked, as a quoted field may
+// hold a line end. sink_of(range, ranges) gives each range's sink, called
+// for every range on the caller's thread before any thread starts; a sink
+// then runs on its range's thread and receives that range's rows in file
+// order. Progress counts the bytes of every range. Returns true with
+// counts set when every range was read; false when the split is not used
+// (fewer than two threads, a file under split_bytes_min, a record across a
+// boundary) or any range meets a row scan_rows would refuse or a text
+// field: the sinks' rows are then to be discarded and the file read with
+// scan_rows, which gives the outcome and the error naming its line.
+using range_sinks = std::function<row_sink(int range, int ranges)>;
+bool scan_rows_split(byte_source& source, const data_header& header,
+                     const std::vector<std::size_t>& columns, int threads,
+                     const range_sinks& sink_of, scan_counts& counts,
+                     const progress_sink& progress = nullptr);
+
+// Files smaller than this are read on one thread: starting threads and
+// finding the ranges' starts would cost more than they save.
+constexpr std::uint64_t split_bytes_min = std::uint64_t{4} << 20;
 
 // A field read as a number of a used column: a number (value set), missing
 // (empty, "NA", "NaN" or "."; value NaN) or bad (problem says why, without

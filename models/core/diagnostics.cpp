@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 
 #include <cmath>
+#include <memory>
 
 namespace models {
 
@@ -87,9 +88,63 @@ std::vector<double> inflation_factors(const Eigen::MatrixXd& raw, const std::vec
     return vif;
 }
 
+namespace {
+
+// The residuals' sums over a run of consecutive rows.
+struct residual_sums {
+    row_residual residual;
+    std::size_t width = 0;
+    long double sum = 0, squares = 0, cubes = 0, fourths = 0, differences = 0;
+    double first = NAN, last = NAN;
+    long long count = 0;
+    Eigen::VectorXd gradient, cross;
+
+    residual_sums(row_residual r, std::size_t w, Eigen::Index k)
+        : residual(std::move(r)), width(w), gradient(k), cross(Eigen::VectorXd::Zero(k)) {}
+
+    void add(const double* values, std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double e = residual(values + i * width, gradient.data());
+            const long double e2 = static_cast<long double>(e) * e;
+            sum += e;
+            squares += e2;
+            cubes += e2 * e;
+            fourths += e2 * e2;
+            if (count > 0)
+                differences += static_cast<long double>(e - last) * (e - last);
+            else
+                first = e;
+            last = e;
+            ++count;
+            cross += static_cast<double>(e2) * gradient;
+        }
+    }
+
+    // The sums of the rows that follow these, added.
+    void absorb(const residual_sums& next) {
+        if (next.count == 0)
+            return;
+        if (count > 0)
+            differences += static_cast<long double>(next.first - last) * (next.first - last);
+        else
+            first = next.first;
+        sum += next.sum;
+        squares += next.squares;
+        cubes += next.cubes;
+        fourths += next.fourths;
+        differences += next.differences;
+        last = next.last;
+        count += next.count;
+        cross += next.cross;
+    }
+};
+
+} // namespace
+
 bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
                      const row_residual& residual, const Eigen::MatrixXd& triangle,
-                     linear_diagnostics& out, bool weighted_intercept) {
+                     linear_diagnostics& out, bool weighted_intercept,
+                     const split_row_source& split, const range_residuals& per_range) {
     std::vector<int> kept;
     for (int j = 0; j < d.terms(); ++j)
         if (!fit.aliased[static_cast<std::size_t>(j)])
@@ -104,26 +159,34 @@ bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_so
     // |R^-T X'e^2|^2 less the intercept's share, the first component.
     const std::size_t width = static_cast<std::size_t>(d.predictors) + 1;
     const Eigen::Index k = triangle.rows();
-    long double sum = 0, squares = 0, cubes = 0, fourths = 0, differences = 0;
-    Eigen::VectorXd gradient(k), cross = Eigen::VectorXd::Zero(k);
-    double previous = NAN;
-    long long count = 0;
-    const bool read = source([&](const double* values, std::size_t rows) {
-        for (std::size_t i = 0; i < rows; ++i) {
-            const double e = residual(values + i * width, gradient.data());
-            const long double e2 = static_cast<long double>(e) * e;
-            sum += e;
-            squares += e2;
-            cubes += e2 * e;
-            fourths += e2 * e2;
-            if (count > 0)
-                differences += static_cast<long double>(e - previous) * (e - previous);
-            previous = e;
-            ++count;
-            cross += static_cast<double>(e2) * gradient;
-        }
-        return true;
-    });
+    residual_sums all(residual, width, k);
+    bool read = false;
+    if (split && per_range) {
+        std::vector<std::unique_ptr<residual_sums>> parts;
+        read = split([&](int range, int ranges) -> row_sink {
+            if (parts.empty())
+                parts.resize(static_cast<std::size_t>(ranges));
+            auto& part = parts[static_cast<std::size_t>(range)];
+            part = std::make_unique<residual_sums>(per_range(), width, k);
+            residual_sums* p = part.get();
+            return [p](const double* values, std::size_t rows) {
+                p->add(values, rows);
+                return true;
+            };
+        });
+        if (read)
+            for (const auto& part : parts)
+                all.absorb(*part);
+    }
+    if (!read)
+        read = source([&](const double* values, std::size_t rows) {
+            all.add(values, rows);
+            return true;
+        });
+    const long long count = all.count;
+    const long double sum = all.sum, squares = all.squares, cubes = all.cubes,
+                      fourths = all.fourths, differences = all.differences;
+    Eigen::VectorXd cross = all.cross;
     if (!read || count != fit.n)
         return false;
     const double n = static_cast<double>(count);

@@ -37,14 +37,22 @@ struct linear_diagnostics {
 // gradient the row's design values over the fitted (not aliased) terms.
 using row_residual = std::function<double(const double* row, double* gradient)>;
 
+// A residual function of its own for each range of a split read (one
+// thread each).
+using range_residuals = std::function<row_residual()>;
+
 // The diagnostics of the fit of d to the rows the source sends (read once
 // more). triangle: R over the fitted terms, R'R = X'X, in the basis of the
 // gradients. weighted_intercept: the design's first column is a weighted
-// fit's intercept (sqrt(w), with d.intercept false). False when the rows
-// could not be read again.
+// fit's intercept (sqrt(w), with d.intercept false). With split and
+// per_range, the rows are read on every thread where the split can be made,
+// each range's sums taken with a residual function of its own and added in
+// the ranges' order (Durbin-Watson's difference across each boundary
+// included). False when the rows could not be read again.
 bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_source& source,
                      const row_residual& residual, const Eigen::MatrixXd& triangle,
-                     linear_diagnostics& out, bool weighted_intercept = false);
+                     linear_diagnostics& out, bool weighted_intercept = false,
+                     const split_row_source& split = {}, const range_residuals& per_range = {});
 
 // The condition number of the model matrix whose triangle (T'T = X'X) is
 // raw, over the kept columns each scaled to unit length: the ratio of its

@@ -51,6 +51,18 @@ struct double_pass_estimate {
     double inverse_norm = 0; // the 2-norm of the inverse of that design's triangle
 };
 
+// The largest relative error of a coefficient in the data's terms when the
+// coefficients beta over s's kept terms carry a normwise relative error
+// normwise in the design with unit-length columns: carried through the map
+// back to the data's terms, where an intercept may cancel.
+double worst_coefficient_error(const design& d, const solution<double>& s,
+                               const Eigen::VectorXd& beta, const std::vector<double>& shifts,
+                               double normwise);
+
+// The length of v over s's kept terms in the design with unit-length
+// columns (each component times its column's length in the triangle).
+double scaled_length(const solution<double>& s, const Eigen::VectorXd& v);
+
 // The largest relative error the double pass may have left in any result.
 // y_norm is the length of the (shifted) response column.
 double_pass_estimate estimate_double_pass(const design& d, const solution<double>& s,

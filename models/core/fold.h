@@ -100,6 +100,25 @@ template <class T> class accumulator {
             fold();
         return work_;
     }
+    // Folds the rows of another accumulator of the same design and shifts
+    // into this one (a range of the data read on another thread): its
+    // triangle is stacked under this one's and folded, which is the QR of
+    // all the rows to rounding; its sums and rows are added.
+    void absorb(accumulator& other) {
+        const matrix<T>& t = other.triangle();
+        for (int r = 0; r < m_; ++r) {
+            work_.row(m_ + pending_) = t.row(r);
+            if (++pending_ == block_rows)
+                fold();
+        }
+        for (std::size_t c = 0; c < sums_.size() && c < other.sums_.size(); ++c)
+            sums_[c] += other.sums_[c];
+        n_ += other.n_;
+    }
+    // Keeps the sums of the shifted values (sums()) with shifts given at
+    // construction, as it does with the first row's.
+    void keep_sums() { sums_.assign(static_cast<std::size_t>(d_.raw_columns()), 0.0L); }
+
     long long rows() const { return n_; }
     const std::vector<double>& shifts() const { return shifts_; }
     // Per raw column, the sum of its values less its shift, in extended

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace models {
 
@@ -60,9 +61,111 @@ bool all_finite(const Eigen::MatrixXd& r) {
     return r.allFinite();
 }
 
+// Where the rows come from after the first pass: memory when they were kept
+// there, else the source, or the split source when the first pass was split.
+class row_reader {
+  public:
+    row_reader(const row_source& source, std::size_t raw) : source_(source), raw_(raw) {}
+
+    std::vector<double> kept;
+    bool kept_whole = true;
+    const split_row_source* split = nullptr; // set when the first pass was split
+    int reads = 0;
+
+    // Sends every row once to state (add), or, split, each range to a copy
+    // of state that is then absorbed into it in the ranges' order.
+    template <class State> bool read(State& state) {
+        ++reads;
+        if (kept_whole) {
+            state.add(kept.data(), kept.size() / raw_);
+            return true;
+        }
+        if (split != nullptr)
+            return read_split(*split, state);
+        return source_([&](const double* values, std::size_t rows) {
+            state.add(values, rows);
+            return true;
+        });
+    }
+
+    template <class State> static bool read_split(const split_row_source& split, State& state) {
+        std::vector<std::unique_ptr<State>> parts;
+        const bool read = split([&](int range, int ranges) -> row_sink {
+            if (parts.empty())
+                parts.resize(static_cast<std::size_t>(ranges));
+            auto& part = parts[static_cast<std::size_t>(range)];
+            part = std::make_unique<State>(state);
+            State* p = part.get();
+            return [p](const double* values, std::size_t rows) {
+                p->add(values, rows);
+                return true;
+            };
+        });
+        if (!read)
+            return false;
+        for (auto& part : parts)
+            state.absorb(*part);
+        return true;
+    }
+
+  private:
+    const row_source& source_;
+    std::size_t raw_;
+};
+
+// The first pass of a split fit: the triangle of every row, and the sums a
+// refinement step needs at the pilot solution.
+struct first_pass {
+    accumulator<double> fold;
+    refinement refine;
+    void add(const double* values, std::size_t rows) {
+        fold.add(values, rows);
+        refine.add(values, rows);
+    }
+    void absorb(first_pass& other) {
+        fold.absorb(other.fold);
+        refine.absorb(other.refine);
+    }
+};
+
+// The split first pass; empty when the split could not be made (or the first
+// rows give no pilot), for the sequential pass to take over.
+std::unique_ptr<first_pass> read_split_first(const design& d, const row_source& source,
+                                             const split_row_source& split,
+                                             solution<double>& pilot) {
+    const std::size_t raw = static_cast<std::size_t>(d.raw_columns());
+    std::vector<double> first;
+    // The source stops after the pilot's rows (it then says it stopped).
+    source([&](const double* values, std::size_t rows) {
+        first.insert(first.end(), values, values + rows * raw);
+        return first.size() < pilot_rows * raw;
+    });
+    if (first.empty())
+        return nullptr;
+    // Every range shifts by the first row's values, so their triangles are
+    // of the same columns.
+    std::vector<double> shifts;
+    if (d.intercept)
+        shifts.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(raw));
+    accumulator<double> pilot_fold(d, shifts);
+    pilot_fold.add(first.data(), first.size() / raw);
+    const matrix<double> r = pilot_fold.triangle().topRows(d.terms() + 1);
+    if (!r.allFinite())
+        return nullptr;
+    pilot = solve<double>(r, d.terms(), 0.0);
+    auto pass = std::make_unique<first_pass>(
+        first_pass{accumulator<double>(d, shifts), refinement(d, pilot, shifts, shifts)});
+    if (d.intercept)
+        pass->fold.keep_sums();
+    if (!row_reader::read_split(split, *pass))
+        return nullptr;
+    return pass;
+}
+
 } // namespace
 
-least_squares_fit fit_least_squares(const design& d, const row_source& source) {
+least_squares_fit fit_least_squares(const design& d, const row_source& source,
+                                    const split_row_source& split) {
     least_squares_fit fit;
     const int terms = d.terms();
     const std::size_t raw = static_cast<std::size_t>(d.raw_columns());
@@ -70,19 +173,27 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         fit.error = "the model has no terms";
         return fit;
     }
-    std::vector<double> kept;
-    kept.reserve(std::min<std::size_t>(kept_values_max, 4096 * raw));
-    bool kept_whole = true;
+    row_reader rows(source, raw);
+    solution<double> pilot;
+    std::unique_ptr<first_pass> split_pass =
+        split ? read_split_first(d, source, split, pilot) : nullptr;
     accumulator<double> fast(d, {});
-    {
-        if (!source([&](const double* values, std::size_t rows) {
-                if (kept_whole && kept.size() + rows * raw <= kept_values_max) {
-                    kept.insert(kept.end(), values, values + rows * raw);
-                } else if (kept_whole) {
-                    kept_whole = false;
-                    std::vector<double>().swap(kept);
+    if (split_pass) {
+        fast = std::move(split_pass->fold);
+        rows.kept_whole = false;
+        rows.split = &split;
+        rows.reads = 1;
+    } else {
+        rows.kept.reserve(std::min<std::size_t>(kept_values_max, 4096 * raw));
+        rows.reads = 1;
+        if (!source([&](const double* values, std::size_t count) {
+                if (rows.kept_whole && rows.kept.size() + count * raw <= kept_values_max) {
+                    rows.kept.insert(rows.kept.end(), values, values + count * raw);
+                } else if (rows.kept_whole) {
+                    rows.kept_whole = false;
+                    std::vector<double>().swap(rows.kept);
                 }
-                fast.add(values, rows);
+                fast.add(values, count);
                 return true;
             })) {
             fit.error = "the data could not be read";
@@ -90,6 +201,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         }
     }
     fit.n = fast.rows();
+    fit.reads = rows.reads;
     if (fit.n < terms) {
         fit.error = "too few rows: " + std::to_string(fit.n) + " for " + std::to_string(terms) +
                     " coefficients";
@@ -143,25 +255,42 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
     // standard errors stay those of the double triangle, so they must
     // already be good.
     if (!suspect && contraction < 1e-3 && se_error <= se_trusted_error) {
-        const int steps = error * contraction <= trusted_error ? 1 : 2;
-        refinement refine(d, s, shifts, row_shifts);
+        int steps = error * contraction <= trusted_error ? 1 : 2;
+        std::unique_ptr<refinement> refine;
         long double rss = 0;
+        // The split pass's sums at the pilot: one step from there, kept when
+        // it leaves 14 digits (its error is about the contraction times the
+        // step, which is about the pilot's error).
+        if (split_pass && split_pass->refine.rows() == fit.n && pilot.kept == s.kept &&
+            split_pass->refine.rebase(shifts)) {
+            refine = std::make_unique<refinement>(std::move(split_pass->refine));
+            const vector<long double> from = refine->beta();
+            const long double rss_from = refine->residual_squares();
+            rss = refine->step(s.reduced);
+            const Eigen::VectorXd beta = refine->beta().cast<double>();
+            const Eigen::VectorXd change = (refine->beta() - from).cast<double>();
+            const double length = scaled_length(s, beta);
+            const double normwise =
+                length > 0 ? contraction * scaled_length(s, change) / length : 1;
+            // The sum of squares fell by |half|^2 from the pilot's, which
+            // the double triangle gives to about κ u of itself.
+            const double rss_error = rss > 0 ? 2 * unit_roundoff * fit.condition *
+                                                   static_cast<double>((rss_from - rss) / rss)
+                                             : 1;
+            const double refined_error =
+                std::max(worst_coefficient_error(d, s, beta, shifts, normwise), rss_error);
+            steps = refined_error <= trusted_error                 ? 0
+                    : refined_error * contraction <= trusted_error ? 1
+                                                                   : 2;
+        } else {
+            refine = std::make_unique<refinement>(d, s, shifts, row_shifts);
+        }
         bool read = true;
         for (int step = 0; step < steps && read; ++step) {
-            long long rows = 0;
-            if (kept_whole) {
-                refine.add(kept.data(), kept.size() / raw);
-                rows = static_cast<long long>(kept.size() / raw);
-            } else {
-                read = source([&](const double* values, std::size_t count) {
-                    refine.add(values, count);
-                    rows += static_cast<long long>(count);
-                    return true;
-                });
-            }
-            read = read && rows == fit.n;
-            rss = refine.step(s.reduced);
+            read = rows.read(*refine) && refine->rows() == fit.n;
+            rss = refine->step(s.reduced);
         }
+        fit.reads = rows.reads;
         if (!read) {
             fit.error = "the data changed or could not be read again for the second pass";
             return fit;
@@ -169,7 +298,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
         solution<long double> refined;
         refined.aliased = s.aliased;
         refined.kept = s.kept;
-        refined.beta = refine.beta();
+        refined.beta = refine->beta();
         refined.cov = s.cov.cast<long double>();
         refined.reduced = s.reduced.cast<long double>();
         refined.rss = rss;
@@ -181,15 +310,8 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source) {
 
     // The quadruple pass, centred on the means the first pass found.
     accumulator<quad> exact(d, exact_shifts);
-    bool read = true;
-    if (kept_whole) {
-        exact.add(kept.data(), kept.size() / raw);
-    } else {
-        read = source([&](const double* values, std::size_t rows) {
-            exact.add(values, rows);
-            return true;
-        });
-    }
+    const bool read = rows.read(exact);
+    fit.reads = rows.reads;
     if (!read || exact.rows() != fit.n) {
         fit.error = "the data changed or could not be read again for the second pass";
         return fit;

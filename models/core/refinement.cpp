@@ -42,6 +42,35 @@ void refinement::add(const double* rows, std::size_t count) {
             gradient_(a) += row_(kept_[a]) * residual;
         rss_ += residual * residual;
     }
+    rows_ += static_cast<long long>(count);
+}
+
+void refinement::absorb(const refinement& other) {
+    gradient_ += other.gradient_;
+    rss_ += other.rss_;
+    rows_ += other.rows_;
+}
+
+bool refinement::rebase(const std::vector<double>& shifts) {
+    if (shifts == shifts_)
+        return true;
+    const bool movable = d_.intercept && d_.degree == 0 && !kept_.empty() && kept_[0] == 0 &&
+                         shifts.size() == shifts_.size() && shifts.size() == row_shifts_.size();
+    if (!movable)
+        return false;
+    // The same fitted values: shifts[0] + b0' + sum b (x - shifts) equals
+    // shifts_[0] + b0 + sum b (x - shifts_).
+    long double intercept = beta_(0) + (static_cast<long double>(shifts_[0]) - shifts[0]);
+    for (std::size_t a = 1; a < kept_.size(); ++a) {
+        const int c = kept_[a];
+        intercept += beta_(static_cast<Eigen::Index>(a)) *
+                     (static_cast<long double>(shifts[c]) - shifts_[c]);
+        moved_(static_cast<Eigen::Index>(a)) = static_cast<long double>(shifts[c]) - row_shifts_[c];
+    }
+    beta_(0) = intercept;
+    shifts_ = shifts;
+    offset_ = moved_.dot(beta_);
+    return true;
 }
 
 long double refinement::step(const Eigen::MatrixXd& triangle) {
@@ -59,6 +88,7 @@ long double refinement::step(const Eigen::MatrixXd& triangle) {
     const long double rss = rss_ - half.squaredNorm();
     gradient_.setZero();
     rss_ = 0;
+    rows_ = 0;
     return rss > 0 ? rss : 0;
 }
 

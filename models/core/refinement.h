@@ -36,10 +36,24 @@ class refinement {
     // Rows of the data, [y, x1..xk] each, in any order and blocks.
     void add(const double* rows, std::size_t count);
 
+    // Adds the sums of another refinement at the same solution (a range of
+    // the rows read on another thread).
+    void absorb(const refinement& other);
+
+    // Moves the solution to other shifts (a linear design with its
+    // intercept kept first: the intercept takes what they move), without
+    // touching the sums: the next step is taken in the new basis. False
+    // when the design cannot move.
+    bool rebase(const std::vector<double>& shifts);
+
     // Applies the correction; the residual sum of squares at the corrected
     // solution. Starts the next step's sums from zero.
     long double step(const Eigen::MatrixXd& triangle);
     const vector<long double>& beta() const { return beta_; }
+    // The sum of squared residuals at the solution, over the rows added
+    // since the last step.
+    long double residual_squares() const { return rss_; }
+    long long rows() const { return rows_; }
 
   private:
     design d_;
@@ -52,6 +66,7 @@ class refinement {
     long double offset_ = 0;
     std::vector<int> nonzero_; // the kept terms non-zero in the row at hand
     long double rss_ = 0;
+    long long rows_ = 0;
 };
 
 } // namespace models::least_squares_detail

@@ -122,7 +122,8 @@ bool add_linear_diagnostics(fit_report& report, const design& d, const least_squ
                             const row_source& rows, std::size_t width, const fitted_model& model,
                             const std::vector<std::string>& names, bool weighted, model_data& data,
                             const std::function<void(linear_diagnostics&)>& adjust,
-                            bool weighted_intercept) {
+                            bool weighted_intercept, const split_row_source& split,
+                            const range_residuals& per_range) {
     linear_diagnostics diagnostics;
     const bool read = diagnose_linear(
         d, fit, pipelined(rows, width),
@@ -131,7 +132,7 @@ bool add_linear_diagnostics(fit_report& report, const design& d, const least_squ
             model.evaluate(row, value, gradient);
             return row[0] - value;
         },
-        model.triangle, diagnostics, weighted_intercept);
+        model.triangle, diagnostics, weighted_intercept, split, per_range);
     if (!read || !data.counts.ok) {
         reading_failed(data);
         return false;
@@ -186,8 +187,8 @@ model_run run_numeric_linear(const program_info& program, const options& o, mode
             "the curve-linear model takes one predictor; --x names " + std::to_string(d.predictors);
         return run;
     }
-    const least_squares_fit fit =
-        fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
+    const least_squares_fit fit = fit_least_squares(
+        d, pipelined(rows_of(data), data.columns.size()), split_rows_of(data, o.threads));
     if (!data.counts.ok) {
         reading_failed(data);
         run.status = data.status;
@@ -203,8 +204,19 @@ model_run run_numeric_linear(const program_info& program, const options& o, mode
     run.report = linear_report(program, d, data, fit, o.level);
     run.predict = linear_predictor(d, fit);
     run.fitted = linear_fitted_model(d, fit, data.columns);
+    // The diagnostics' pass on every thread, each range with a model of its own.
+    const std::vector<std::size_t> columns = data.columns;
+    const range_residuals per_range = [d, fit, columns]() -> row_residual {
+        const std::shared_ptr<const fitted_model> model = linear_fitted_model(d, fit, columns);
+        return [model](const double* row, double* gradient) {
+            double value = NAN;
+            model->evaluate(row, value, gradient);
+            return row[0] - value;
+        };
+    };
     if (!add_linear_diagnostics(run.report, d, fit, rows_of(data), data.columns.size(), *run.fitted,
-                                term_names(d, data), !o.weights.empty(), data))
+                                term_names(d, data), !o.weights.empty(), data, nullptr, false,
+                                split_rows_of(data, o.threads), per_range))
         return refused_run(data.status, data.reason);
     return run;
 }

@@ -52,6 +52,7 @@ bool add_linear_diagnostics(fit_report& report, const design& d, const least_squ
                             const row_source& rows, std::size_t width, const fitted_model& model,
                             const std::vector<std::string>& names, bool weighted, model_data& data,
                             const std::function<void(linear_diagnostics&)>& adjust = nullptr,
-                            bool weighted_intercept = false);
+                            bool weighted_intercept = false, const split_row_source& split = {},
+                            const range_residuals& per_range = {});
 
 } // namespace models

@@ -3,6 +3,7 @@
 #include "columns.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace models {
 
@@ -83,6 +84,22 @@ row_source rows_of(model_data& data) {
         data.counts = scan_rows(*data.file, data.header, data.columns, sink, data.progress,
                                 data.rounding, false, data.hooks);
         return data.counts.ok && !data.counts.stopped;
+    };
+}
+
+split_row_source split_rows_of(model_data& data, int threads) {
+    if (threads == 0)
+        threads = static_cast<int>(std::thread::hardware_concurrency());
+    const bool coded = data.hooks != nullptr && (!data.hooks->coded.empty() || data.hooks->lines);
+    if (threads < 2 || data.rounding || coded)
+        return {};
+    return [&data, threads](const std::function<row_sink(int, int)>& sink_of) {
+        scan_counts counts;
+        if (!scan_rows_split(*data.file, data.header, data.columns, threads, sink_of, counts,
+                             data.progress))
+            return false;
+        data.counts = counts;
+        return true;
     };
 }
 

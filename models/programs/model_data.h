@@ -54,6 +54,12 @@ bool is_label_column(const std::vector<std::string>& names, std::size_t c);
 // file again from its start. A reading error is kept in data.counts.
 row_source rows_of(model_data& data);
 
+// The same rows in byte ranges read on threads threads (0: one per core),
+// for fits that can take them so (least_squares.h); empty where they cannot
+// be: text fields to code, rows' lines or rounding asked for. Each call
+// reads the file again; the counts of a split read are kept in data.counts.
+split_row_source split_rows_of(model_data& data, int threads);
+
 // Every value of the chosen columns in memory, row-major (the models that
 // need their rows more than once: non-linear fits, degree choice). False
 // with data.status and reason set when the data cannot be used.

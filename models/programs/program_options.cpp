@@ -188,7 +188,8 @@ constexpr option_rule option_table[] = {
      [](const program_info&, options& o, const std::string& v) {
          return take_file_name(o.predictions, "--predictions", v);
      }},
-    {"--threads", best_linear_bit, false, "N", "threads for long work (default: every core)",
+    {"--threads", linear_bit | curve_bit | best_linear_bit, false, "N",
+     "threads for long work (default: every core)",
      [](const program_info&, options& o, const std::string& v) {
          o.threads = whole_number(v, 1, 256);
          if (o.threads < 0)

@@ -217,6 +217,72 @@ TEST(DataFile, BlocksStopAndProgress) {
     EXPECT_EQ(calls, 1);
 }
 
+// The split scan gives every range's rows, in order, as the sequential scan
+// gives them; where it cannot (a quoted line end across a boundary, a value
+// that is not a number) it says so, for the sequential scan to decide.
+TEST(DataFile, SplitScanMatchesTheSequentialScanOrDeclines) {
+    struct split_case {
+        const char* what;
+        std::string middle; // put at the middle of the data (the first boundary)
+        bool split;
+    };
+    const std::vector<split_case> cases = {
+        {"plain rows", "", true},
+        {"blank lines and missing values", "\n\n7,NA,1\n ,,\n", true},
+        // Long enough for the middle of two ranges to fall inside it.
+        {"a quoted line end across the boundary", "7,1,\"a\n" + std::string(300000, '\n') + "b\"\n",
+         false},
+        {"text in a used column", "7,oops,1\n", false},
+    };
+    for (const split_case& c : cases) {
+        std::string text = "y,x,note\n";
+        const int rows = 300000; // over split_bytes_min
+        for (int i = 0; i < rows; ++i) {
+            if (i == rows / 2)
+                text += c.middle;
+            text += std::to_string(i) + "," + std::to_string(i % 97) + ".5,\"n\"\n";
+        }
+        ASSERT_GT(text.size(), split_bytes_min);
+        const read_result whole = read_all(text, 1 << 16, {0, 1});
+        for (int threads : {2, 3}) {
+            if (threads == 3 && c.middle.size() > 1000)
+                continue; // the quoted field lies inside the middle range
+            string_source source(text, 1 << 16);
+            const data_header header = read_header(source);
+            std::vector<std::vector<double>> ranges;
+            std::uint64_t last_done = 0;
+            scan_counts counts;
+            const bool split = scan_rows_split(
+                source, header, {0, 1}, threads,
+                [&](int range, int count) -> row_sink {
+                    ranges.resize(static_cast<std::size_t>(count));
+                    std::vector<double>* into = &ranges[static_cast<std::size_t>(range)];
+                    return [into](const double* values, std::size_t n) {
+                        into->insert(into->end(), values, values + 2 * n);
+                        return true;
+                    };
+                },
+                counts, [&](std::uint64_t done, std::uint64_t) { last_done = done; });
+            ASSERT_EQ(split, c.split) << c.what << ", " << threads << " threads";
+            if (!split)
+                continue;
+            std::vector<double> joined;
+            for (const auto& r : ranges)
+                joined.insert(joined.end(), r.begin(), r.end());
+            EXPECT_EQ(ranges.size(), static_cast<std::size_t>(threads)) << c.what;
+            EXPECT_EQ(joined, whole.values) << c.what;
+            EXPECT_EQ(counts.rows, whole.counts.rows) << c.what;
+            EXPECT_EQ(counts.skipped, whole.counts.skipped) << c.what;
+            EXPECT_EQ(last_done, text.size()) << c.what;
+        }
+    }
+    // Small files and one thread are read sequentially.
+    string_source small("y\n1\n");
+    scan_counts counts;
+    const auto none = [](int, int) -> row_sink { return nullptr; };
+    EXPECT_FALSE(scan_rows_split(small, read_header(small), {0}, 2, none, counts));
+}
+
 TEST(DataFile, RefusesBadColumnListsAndAChangedFile) {
     string_source source("y,x\n1,2\n");
     const data_header header = read_header(source);
