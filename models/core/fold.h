@@ -69,17 +69,25 @@ template <class T> class accumulator {
 
     void add(const double* rows, std::size_t count) {
         const int raw = d_.raw_columns();
+        if (count > 0 && d_.intercept && shifts_.empty()) {
+            shifts_.assign(rows, rows + raw);
+            sums_.assign(raw, 0.0L);
+        }
+        // The sums a column at a time, each held in a register over the
+        // block. A value equal to its shift adds an exact zero (most of a
+        // sparse row's): skipped.
+        for (std::size_t c = 0; c < sums_.size(); ++c) {
+            const double shift = shifts_[c];
+            long double sum = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double value = rows[i * raw + c];
+                if (value != shift)
+                    sum += static_cast<long double>(value) - shift;
+            }
+            sums_[c] += sum;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             const double* row = rows + i * raw;
-            if (d_.intercept && shifts_.empty()) {
-                shifts_.assign(row, row + raw);
-                sums_.assign(raw, 0.0L);
-            }
-            // A value equal to its shift adds an exact zero (most of a
-            // sparse row's): skipped.
-            for (std::size_t c = 0; c < sums_.size(); ++c)
-                if (row[c] != shifts_[c])
-                    sums_[c] += static_cast<long double>(row[c]) - shifts_[c];
             expand_terms<T>(d_, row, shifts_, [&](int j) -> T& { return row_[j]; });
             row_[m_ - 1] = shifted_response<T>(row, shifts_);
             if (!add_sparse()) {
@@ -141,6 +149,11 @@ template <class T> class accumulator {
     // room for a new group.
     bool add_sparse() {
         if (m_ < grouped_width_min)
+            return false;
+        int nonzero = 0;
+        for (int j = 0; j < m_; ++j)
+            nonzero += row_[j] != T(0);
+        if (nonzero > 0 && 2 * nonzero > m_)
             return false;
         pattern_.clear();
         for (int j = 0; j < m_; ++j)

@@ -22,9 +22,70 @@ refinement::refinement(const design& d, const solution<double>& s,
     offset_ = moved_.dot(beta_);
 }
 
+bool refinement::dense_block(const double* rows, std::size_t count) const {
+    if (d_.degree != 0)
+        return false;
+    const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
+    std::size_t zeros = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t c = 1; c < raw; ++c)
+            zeros += rows[i * raw + c] == shift_of(row_shifts_, static_cast<int>(c));
+    return 4 * zeros <= count * (raw - 1);
+}
+
+void refinement::add_dense(const double* rows, std::size_t count) {
+    const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
+    const int k = static_cast<int>(kept_.size());
+    residuals_.resize(count);
+    // The kept terms' raw columns and row shifts (column 0: the intercept).
+    column_.resize(static_cast<std::size_t>(k));
+    shift_.resize(static_cast<std::size_t>(k));
+    for (int a = 0; a < k; ++a) {
+        const int term = kept_[static_cast<std::size_t>(a)];
+        const int c = d_.intercept ? term : term + 1;
+        column_[static_cast<std::size_t>(a)] = c;
+        shift_[static_cast<std::size_t>(a)] =
+            c == 0 ? 0.0L : static_cast<long double>(shift_of(row_shifts_, c));
+    }
+    const long double response_shift = shift_of(shifts_, 0);
+    // The residuals, a row at a time, kept in extended precision ...
+    for (std::size_t i = 0; i < count; ++i) {
+        const double* row = rows + i * raw;
+        long double residual = static_cast<long double>(row[0]) - response_shift + offset_;
+        for (int a = 0; a < k; ++a) {
+            const int c = column_[static_cast<std::size_t>(a)];
+            const long double term =
+                c == 0 ? 1.0L
+                       : static_cast<long double>(row[c]) - shift_[static_cast<std::size_t>(a)];
+            residual -= beta_(a) * term;
+        }
+        residuals_[i] = residual;
+        rss_ += residual * residual;
+    }
+    // ... then X'r a term at a time, each sum held in a register rather than
+    // stored back to memory at every row.
+    for (int a = 0; a < k; ++a) {
+        const int c = column_[static_cast<std::size_t>(a)];
+        const long double shift = shift_[static_cast<std::size_t>(a)];
+        long double sum = 0;
+        if (c == 0)
+            for (std::size_t i = 0; i < count; ++i)
+                sum += residuals_[i];
+        else
+            for (std::size_t i = 0; i < count; ++i)
+                sum += (static_cast<long double>(rows[i * raw + c]) - shift) * residuals_[i];
+        gradient_(a) += sum;
+    }
+}
+
 void refinement::add(const double* rows, std::size_t count) {
     const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
     const int k = static_cast<int>(kept_.size());
+    if (dense_block(rows, count)) {
+        add_dense(rows, count);
+        rows_ += static_cast<long long>(count);
+        return;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const double* row = rows + i * raw;
         expand_terms<long double>(d_, row, row_shifts_,

@@ -56,6 +56,12 @@ class refinement {
     long long rows() const { return rows_; }
 
   private:
+    // Rows of a linear design with few exact zeros go term by term
+    // (add_dense); sparse rows, and powers, a row at a time over the
+    // non-zero terms.
+    bool dense_block(const double* rows, std::size_t count) const;
+    void add_dense(const double* rows, std::size_t count);
+
     design d_;
     std::vector<int> kept_;
     std::vector<double> shifts_, row_shifts_;
@@ -67,6 +73,8 @@ class refinement {
     std::vector<int> nonzero_; // the kept terms non-zero in the row at hand
     long double rss_ = 0;
     long long rows_ = 0;
+    std::vector<long double> residuals_, shift_; // add_dense's
+    std::vector<int> column_;
 };
 
 } // namespace models::least_squares_detail

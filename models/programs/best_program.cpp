@@ -268,8 +268,8 @@ model_run run_best_linear(const program_info& program, const options& o, model_d
     bool text_column = false;
     scan_hooks notice_text = text_noticer(text_column);
     data.hooks = &notice_text;
-    const least_squares_fit full =
-        fit_least_squares(d, pipelined(rows_of(data), data.columns.size()));
+    const least_squares_fit full = fit_least_squares(
+        d, pipelined(rows_of(data), data.columns.size()), split_rows_of(data, o.threads));
     data.hooks = nullptr;
     if (text_column)
         return run_best_terms(program, o, data, chosen_column_terms(data, o.intercept), by);
