@@ -88,54 +88,54 @@ std::vector<double> inflation_factors(const Eigen::MatrixXd& raw, const std::vec
     return vif;
 }
 
+void residual_sums::add(double e, const double* gradient) {
+    const long double e2 = static_cast<long double>(e) * e;
+    sum += e;
+    squares += e2;
+    cubes += e2 * e;
+    fourths += e2 * e2;
+    if (count > 0)
+        differences += static_cast<long double>(e - last) * (e - last);
+    else
+        first = e;
+    last = e;
+    ++count;
+    cross += static_cast<double>(e2) * Eigen::Map<const Eigen::VectorXd>(gradient, cross.size());
+}
+
+void residual_sums::absorb(const residual_sums& next) {
+    if (next.count == 0)
+        return;
+    if (count > 0)
+        differences += static_cast<long double>(next.first - last) * (next.first - last);
+    else
+        first = next.first;
+    sum += next.sum;
+    squares += next.squares;
+    cubes += next.cubes;
+    fourths += next.fourths;
+    differences += next.differences;
+    last = next.last;
+    count += next.count;
+    cross += next.cross;
+}
+
 namespace {
 
-// The residuals' sums over a run of consecutive rows.
-struct residual_sums {
+// A run of consecutive rows read for the sums, each row's residual and
+// gradient from its own residual function.
+struct residual_reader {
     row_residual residual;
     std::size_t width = 0;
-    long double sum = 0, squares = 0, cubes = 0, fourths = 0, differences = 0;
-    double first = NAN, last = NAN;
-    long long count = 0;
-    Eigen::VectorXd gradient, cross;
+    Eigen::VectorXd gradient;
+    residual_sums sums;
 
-    residual_sums(row_residual r, std::size_t w, Eigen::Index k)
-        : residual(std::move(r)), width(w), gradient(k), cross(Eigen::VectorXd::Zero(k)) {}
+    residual_reader(row_residual r, std::size_t w, Eigen::Index k)
+        : residual(std::move(r)), width(w), gradient(k), sums(k) {}
 
     void add(const double* values, std::size_t rows) {
-        for (std::size_t i = 0; i < rows; ++i) {
-            const double e = residual(values + i * width, gradient.data());
-            const long double e2 = static_cast<long double>(e) * e;
-            sum += e;
-            squares += e2;
-            cubes += e2 * e;
-            fourths += e2 * e2;
-            if (count > 0)
-                differences += static_cast<long double>(e - last) * (e - last);
-            else
-                first = e;
-            last = e;
-            ++count;
-            cross += static_cast<double>(e2) * gradient;
-        }
-    }
-
-    // The sums of the rows that follow these, added.
-    void absorb(const residual_sums& next) {
-        if (next.count == 0)
-            return;
-        if (count > 0)
-            differences += static_cast<long double>(next.first - last) * (next.first - last);
-        else
-            first = next.first;
-        sum += next.sum;
-        squares += next.squares;
-        cubes += next.cubes;
-        fourths += next.fourths;
-        differences += next.differences;
-        last = next.last;
-        count += next.count;
-        cross += next.cross;
+        for (std::size_t i = 0; i < rows; ++i)
+            sums.add(residual(values + i * width, gradient.data()), gradient.data());
     }
 };
 
@@ -145,6 +145,39 @@ bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_so
                      const row_residual& residual, const Eigen::MatrixXd& triangle,
                      linear_diagnostics& out, bool weighted_intercept,
                      const split_row_source& split, const range_residuals& per_range) {
+    // One pass gives the residuals' power sums, Durbin-Watson, and X'e^2.
+    const std::size_t width = static_cast<std::size_t>(d.predictors) + 1;
+    const Eigen::Index k = triangle.rows();
+    residual_reader all(residual, width, k);
+    bool read = false;
+    if (split && per_range) {
+        std::vector<std::unique_ptr<residual_reader>> parts;
+        read = split([&](int range, int ranges) -> row_sink {
+            if (parts.empty())
+                parts.resize(static_cast<std::size_t>(ranges));
+            auto& part = parts[static_cast<std::size_t>(range)];
+            part = std::make_unique<residual_reader>(per_range(), width, k);
+            residual_reader* p = part.get();
+            return [p](const double* values, std::size_t rows) {
+                p->add(values, rows);
+                return true;
+            };
+        });
+        if (read)
+            for (const auto& part : parts)
+                all.sums.absorb(part->sums);
+    }
+    if (!read)
+        read = source([&](const double* values, std::size_t rows) {
+            all.add(values, rows);
+            return true;
+        });
+    return read && finish_linear_diagnostics(d, fit, all.sums, triangle, out, weighted_intercept);
+}
+
+bool finish_linear_diagnostics(const design& d, const least_squares_fit& fit,
+                               const residual_sums& sums, const Eigen::MatrixXd& triangle,
+                               linear_diagnostics& out, bool weighted_intercept) {
     std::vector<int> kept;
     for (int j = 0; j < d.terms(); ++j)
         if (!fit.aliased[static_cast<std::size_t>(j)])
@@ -153,47 +186,22 @@ bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_so
     out.condition_number = scaled_condition(raw, kept);
     out.vif = inflation_factors(raw, kept, d.intercept || weighted_intercept);
 
-    // One pass gives the residuals' power sums, Durbin-Watson, and X'e^2 for
-    // the auxiliary regression of the squared residuals on the model's own
+    // The auxiliary regression of the squared residuals on the model's own
     // terms: with R'R = X'X, its explained sum of squares about the mean is
     // |R^-T X'e^2|^2 less the intercept's share, the first component.
-    const std::size_t width = static_cast<std::size_t>(d.predictors) + 1;
     const Eigen::Index k = triangle.rows();
-    residual_sums all(residual, width, k);
-    bool read = false;
-    if (split && per_range) {
-        std::vector<std::unique_ptr<residual_sums>> parts;
-        read = split([&](int range, int ranges) -> row_sink {
-            if (parts.empty())
-                parts.resize(static_cast<std::size_t>(ranges));
-            auto& part = parts[static_cast<std::size_t>(range)];
-            part = std::make_unique<residual_sums>(per_range(), width, k);
-            residual_sums* p = part.get();
-            return [p](const double* values, std::size_t rows) {
-                p->add(values, rows);
-                return true;
-            };
-        });
-        if (read)
-            for (const auto& part : parts)
-                all.absorb(*part);
-    }
-    if (!read)
-        read = source([&](const double* values, std::size_t rows) {
-            all.add(values, rows);
-            return true;
-        });
-    const long long count = all.count;
-    const long double sum = all.sum, squares = all.squares, cubes = all.cubes,
-                      fourths = all.fourths, differences = all.differences;
-    Eigen::VectorXd cross = all.cross;
-    if (!read || count != fit.n)
+    const long long count = sums.count;
+    const long double sum = sums.sum, squares = sums.squares, cubes = sums.cubes,
+                      fourths = sums.fourths, differences = sums.differences;
+    Eigen::VectorXd cross = sums.cross;
+    if (count != fit.n || count == 0 || cross.size() != k)
         return false;
     const double n = static_cast<double>(count);
     out.durbin_watson = squares > 0 ? static_cast<double>(differences / squares) : NAN;
     const long double aux_total = fourths - squares * squares / count;
     if (d.intercept && k > 1 && aux_total > 0 && !fit.aliased[0]) {
-        triangle.transpose().triangularView<Eigen::Lower>().solveInPlace(cross);
+        if (!sums.solved)
+            triangle.transpose().triangularView<Eigen::Lower>().solveInPlace(cross);
         const double explained = cross.tail(k - 1).squaredNorm();
         out.bp_df = static_cast<double>(k - 1);
         out.bp_statistic = n * explained / static_cast<double>(aux_total);

@@ -37,6 +37,31 @@ struct linear_diagnostics {
 // gradient the row's design values over the fitted (not aliased) terms.
 using row_residual = std::function<double(const double* row, double* gradient)>;
 
+// The sums the diagnostics take from the residuals e of the fitted rows,
+// in file order: e's power sums (extended precision), the squared
+// differences of neighbours (Durbin-Watson), and X'e^2 over the fitted
+// terms (or R^-T X'e^2 when solved: the rows' gradients came already solved
+// against the triangle, as the influence of a row solves them).
+struct residual_sums {
+    long double sum = 0, squares = 0, cubes = 0, fourths = 0, differences = 0;
+    double first = 0, last = 0;
+    long long count = 0;
+    Eigen::VectorXd cross;
+    bool solved = false;
+
+    explicit residual_sums(Eigen::Index terms = 0) : cross(Eigen::VectorXd::Zero(terms)) {}
+    // One row's residual and gradient (terms values), after the rows added.
+    void add(double e, const double* gradient);
+    // The sums of the rows that follow these.
+    void absorb(const residual_sums& next);
+};
+
+// The diagnostics from the sums of every fitted row. False when the sums are
+// not of fit.n rows.
+bool finish_linear_diagnostics(const design& d, const least_squares_fit& fit,
+                               const residual_sums& sums, const Eigen::MatrixXd& triangle,
+                               linear_diagnostics& out, bool weighted_intercept = false);
+
 // A residual function of its own for each range of a split read (one
 // thread each).
 using range_residuals = std::function<row_residual()>;

@@ -40,10 +40,16 @@ int take_further(model_run& run, const options& o, model_data& data, std::string
     if (!reason.empty())
         return exit_usage;
     if (!o.save.empty()) {
-        const written_file saved = save_fitted_values(*run.fitted, data, o.save);
+        residual_sums sums;
+        const written_file saved =
+            save_fitted_values(*run.fitted, data, o.save, run.diagnose_from ? &sums : nullptr);
         if (!saved.ok) {
             reason = saved.error;
             return saved.status;
+        }
+        if (run.diagnose_from && !run.diagnose_from(sums, run.report)) {
+            reason = data.path + ": the data changed while it was read again";
+            return exit_data_unusable;
         }
         note_saved(run.report, saved);
     }

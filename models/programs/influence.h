@@ -42,6 +42,9 @@ class influence_meter {
 
     row_influence influence(const double* row);
     row_prediction prediction(const double* row);
+    // After influence() or prediction() of a row: its gradient solved
+    // against the triangle, u with R'u = g (model.p() values).
+    const std::vector<double>& projected() const { return gradient_; }
 
   private:
     // The fitted value and |R^-T g|^2; false when not evaluable.

@@ -204,6 +204,21 @@ model_run run_numeric_linear(const program_info& program, const options& o, mode
     run.report = linear_report(program, d, data, fit, o.level);
     run.predict = linear_predictor(d, fit);
     run.fitted = linear_fitted_model(d, fit, data.columns);
+    // With --save, the diagnostics are taken in the save's pass.
+    if (!o.save.empty()) {
+        const std::shared_ptr<const fitted_model> model = run.fitted;
+        const std::vector<std::string> names = term_names(d, data);
+        const bool weighted = !o.weights.empty();
+        run.diagnose_from = [d, fit, model, names, weighted](const residual_sums& sums,
+                                                             fit_report& report) {
+            linear_diagnostics diagnostics;
+            if (!finish_linear_diagnostics(d, fit, sums, model->triangle, diagnostics))
+                return false;
+            note_diagnostics(report, diagnostics, names, weighted);
+            return true;
+        };
+        return run;
+    }
     // The diagnostics' pass on every thread, each range with a model of its own.
     const std::vector<std::size_t> columns = data.columns;
     const range_residuals per_range = [d, fit, columns]() -> row_residual {

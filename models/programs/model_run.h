@@ -2,6 +2,7 @@
 // the fitted model for the plot.
 #pragma once
 
+#include "diagnostics.h"
 #include "fitted_model.h"
 #include "program_options.h"
 #include "report.h"
@@ -24,6 +25,10 @@ struct model_run {
     std::function<double(const double* row)> observed;
     // The fitted model taken further: saved values, influence, predictions.
     std::shared_ptr<const fitted_model> fitted;
+    // Set when the report's diagnostics wait for the --save pass, which
+    // reads every fitted row anyway: notes them into the report from that
+    // pass's sums; false when the sums are not of every fitted row.
+    std::function<bool(const residual_sums& sums, fit_report& report)> diagnose_from;
 };
 
 // A run that ends with a status and its reason.

@@ -203,7 +203,7 @@ std::string default_save_path(const std::string& data_path) {
 }
 
 written_file save_fitted_values(const fitted_model& model, model_data& data,
-                                const std::string& path) {
+                                const std::string& path, residual_sums* sums) {
     if (same_file(path, data.path))
         return failed(exit_usage, "--save: " + path + " is the data file itself");
     replaced_file file;
@@ -216,6 +216,10 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
     }
     out += ",fitted,residual,std_residual,leverage,cooks_distance\n";
     influence_meter meter(model);
+    if (sums != nullptr) {
+        *sums = residual_sums(model.p());
+        sums->solved = true;
+    }
     written_file result;
     const std::size_t width = model.columns.size();
     // Two threads share the work of a block of rows: this one reads it and
@@ -243,6 +247,8 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
             const bool complete =
                 std::all_of(row, row + width, [](double v) { return std::isfinite(v); });
             const row_influence r = complete ? meter.influence(row) : row_influence();
+            if (sums != nullptr && r.ok)
+                sums->add(r.residual, meter.projected().data());
             char* at = line.data();
             if (i < b.ends.size())
                 out.append(b.starts, i == 0 ? 0 : b.ends[i - 1],

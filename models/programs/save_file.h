@@ -10,6 +10,7 @@
 //                        evaluated)
 #pragma once
 
+#include "diagnostics.h"
 #include "fitted_model.h"
 #include "model_data.h"
 
@@ -27,9 +28,11 @@ struct written_file {
 };
 
 // Fitted values, residuals and influence per data row into path; never the
-// data file itself.
+// data file itself. With sums, each fitted row's residual and solved
+// gradient are added to them too, in file order (a linear fit's
+// diagnostics, taken in this pass instead of one of their own).
 written_file save_fitted_values(const fitted_model& model, model_data& data,
-                                const std::string& path);
+                                const std::string& path, residual_sums* sums = nullptr);
 
 // Predictions for the rows of new_path into out_path (empty: beside
 // new_path, see default_predictions_path). data_names: the fitted data's

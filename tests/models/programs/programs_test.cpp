@@ -14,9 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <random>
@@ -558,6 +560,27 @@ TEST(Batch, SaveAndPredictFiles) {
     EXPECT_NE(out.out.find("\"predictions_file\": \"" + predicted + "\""), std::string::npos);
     EXPECT_NE(out.out.find("\"not_predicted\": 1"), std::string::npos) << out.out;
     EXPECT_NE(out.out.find("\"durbin_watson\": "), std::string::npos) << out.out;
+    // The diagnostics taken in the save's pass are those of their own pass.
+    const batch_output plain =
+        run_batch(*program_numbered(1), {lin, "--x", "x1,x2", "--json"}, nullptr);
+    const auto diagnostics = [](const std::string& json) {
+        std::vector<double> values;
+        std::size_t at = json.find("\"diagnostics\"");
+        for (int depth = 0; at < json.size(); ++at) {
+            depth += json[at] == '{' ? 1 : json[at] == '}' ? -1 : 0;
+            if (depth == 0 && json[at] == '}')
+                break;
+            if (json[at] == ':' && at + 2 < json.size() &&
+                (std::isdigit(static_cast<unsigned char>(json[at + 2])) || json[at + 2] == '-'))
+                values.push_back(std::strtod(json.c_str() + at + 2, nullptr));
+        }
+        return values;
+    };
+    const std::vector<double> with_save = diagnostics(out.out), alone = diagnostics(plain.out);
+    ASSERT_EQ(with_save.size(), alone.size());
+    ASSERT_GE(alone.size(), 8u) << plain.out;
+    for (std::size_t i = 0; i < alone.size(); ++i)
+        EXPECT_NEAR(with_save[i], alone[i], 1e-12 * std::fabs(alone[i])) << i;
     const auto rows = csv_lines(saved);
     ASSERT_EQ(rows.size(), 32u); // the header and 31 data rows
     EXPECT_EQ(rows[0], (std::vector<std::string>{"row", "y", "x1", "x2", "fitted", "residual",
