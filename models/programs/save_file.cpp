@@ -8,7 +8,11 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <future>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <initializer_list>
 #include <system_error>
 
@@ -143,6 +147,82 @@ bool same_file(const std::string& a, const std::string& b) {
     }
 }
 
+// One thread that runs jobs in turn, handed one at a time: a job is handed
+// once the one before it has finished (the reading thread fills the other of
+// two blocks meanwhile). Starting a thread per block costs little natively
+// but about a millisecond under Wine; one thread serves the whole pass.
+// Where no thread can be started, each job runs when handed.
+class job_runner {
+  public:
+    job_runner() {
+        try {
+            thread_ = std::thread([this] { loop(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~job_runner() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        handed_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    job_runner(const job_runner&) = delete;
+    job_runner& operator=(const job_runner&) = delete;
+
+    // Waits for the job before, then hands this one.
+    void hand(std::function<void()> job) {
+        if (!thread_.joinable()) {
+            job();
+            return;
+        }
+        wait();
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = std::move(job);
+        handed_.notify_all();
+    }
+    // Waits for the last job handed; a failure of a job is thrown here.
+    void wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait(lock, [this] { return !job_; });
+        if (failure_) {
+            std::exception_ptr failure = failure_;
+            failure_ = nullptr;
+            std::rethrow_exception(failure);
+        }
+    }
+
+  private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            handed_.wait(lock, [this] { return static_cast<bool>(job_) || stopping_; });
+            if (!job_)
+                return;
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                job_();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            failure_ = failure;
+            job_ = nullptr;
+            finished_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable handed_, finished_;
+    std::function<void()> job_;
+    std::exception_ptr failure_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 written_file failed(int status, const std::string& error) {
     written_file result;
     result.status = status;
@@ -268,7 +348,7 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
     coding.code = [&model](std::size_t c, const std::string& text, double& value) {
         return model.code(c, text, value);
     };
-    std::future<void> finishing;
+    job_runner finishing;
     const scan_counts counts = scan_rows(
         *data.file, data.header, model.columns,
         [&](const double* values, std::size_t rows) {
@@ -288,17 +368,11 @@ written_file save_fitted_values(const fitted_model& model, model_data& data,
                                                values + i * width, width, model));
                 b.ends.push_back(b.starts.size());
             }
-            if (finishing.valid())
-                finishing.get();
-            // On a thread of its own, or (where none can be started) when
-            // waited for, in turn all the same.
-            finishing = std::async(std::launch::async | std::launch::deferred,
-                                   [&finish_lines, &b] { finish_lines(b); });
+            finishing.hand([&finish_lines, &b] { finish_lines(b); });
             return true;
         },
         data.progress, false, true, model.coded.empty() ? nullptr : &coding);
-    if (finishing.valid())
-        finishing.get();
+    finishing.wait();
     if (!counts.ok)
         return failed(exit_data_unusable,
                       data.path + ": " +
