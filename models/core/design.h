@@ -57,6 +57,22 @@ void expand_terms(const design& d, const double* row, const std::vector<double>&
     }
 }
 
+// Whether a block of raw rows of a linear design is dense: at most a
+// quarter of its predictor values equal their shift (the zeros of sparse,
+// categorical rows). Dense blocks are handled a column at a time, without
+// looking for each row's non-zero terms.
+inline bool dense_rows(const design& d, const double* rows, std::size_t count,
+                       const std::vector<double>& shifts) {
+    if (d.degree != 0)
+        return false;
+    const std::size_t raw = static_cast<std::size_t>(d.raw_columns());
+    std::size_t zeros = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t c = 1; c < raw; ++c)
+            zeros += rows[i * raw + c] == shift_of(shifts, static_cast<int>(c));
+    return 4 * zeros <= count * (raw - 1);
+}
+
 // The row's response less its shift, in T.
 template <class T> T shifted_response(const double* row, const std::vector<double>& shifts) {
     return T(row[0]) - T(shift_of(shifts, 0));

@@ -30,6 +30,7 @@
 #include <Eigen/Householder>
 #include <Eigen/QR>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
@@ -40,6 +41,9 @@ namespace models::least_squares_detail {
 
 // Rows gathered before they are folded into the triangle.
 inline constexpr int block_rows = 512;
+// Reflectors gathered into one blocked update of the columns to their
+// right (matrix products instead of a rank-one update per reflector).
+inline constexpr int fold_panel_columns = 8;
 // Sparse rows are grouped only in designs at least this wide (narrower ones
 // gain nothing), and only when at most half of a row's columns are non-zero
 // (else the group's triangle costs as much as the whole one).
@@ -73,18 +77,17 @@ template <class T> class accumulator {
             shifts_.assign(rows, rows + raw);
             sums_.assign(raw, 0.0L);
         }
-        // The sums a column at a time, each held in a register over the
-        // block. A value equal to its shift adds an exact zero (most of a
-        // sparse row's): skipped.
+        // The sums a column at a time, held in registers over the block.
         for (std::size_t c = 0; c < sums_.size(); ++c) {
-            const double shift = shifts_[c];
-            long double sum = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                const double value = rows[i * raw + c];
-                if (value != shift)
-                    sum += static_cast<long double>(value) - shift;
-            }
-            sums_[c] += sum;
+            const long double shift = shifts_[c];
+            sums_[c] += extended_sum(count, [&](std::size_t i) {
+                return static_cast<long double>(rows[i * raw + c]) - shift;
+            });
+        }
+        if (dense_rows(d_, rows, count, shifts_)) {
+            add_dense(rows, count);
+            n_ += static_cast<long long>(count);
+            return;
         }
         for (std::size_t i = 0; i < count; ++i) {
             const double* row = rows + i * raw;
@@ -137,6 +140,34 @@ template <class T> class accumulator {
     // Householder QR of the triangle stacked on the pending rows: the new
     // triangle spans both.
     void fold() { fold(work_, m_, pending_); }
+
+    // A dense block of a linear design's rows, copied into the pending rows
+    // a column at a time: the same values expand_terms gives (a finite
+    // value equal to its shift differs from it by an exact zero).
+    void add_dense(const double* rows, std::size_t count) {
+        const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t n = std::min(count - done, std::size_t(block_rows - pending_));
+            const double* block = rows + done * raw;
+            int j = 0;
+            if (d_.intercept)
+                work_.col(j++).segment(m_ + pending_, static_cast<Eigen::Index>(n)).setOnes();
+            for (int c = 1; c <= d_.predictors; ++c, ++j) {
+                const T shift = T(shift_of(shifts_, c));
+                for (std::size_t i = 0; i < n; ++i)
+                    work_(m_ + pending_ + static_cast<Eigen::Index>(i), j) =
+                        T(block[i * raw + c]) - shift;
+            }
+            const T shift = T(shift_of(shifts_, 0));
+            for (std::size_t i = 0; i < n; ++i)
+                work_(m_ + pending_ + static_cast<Eigen::Index>(i), m_ - 1) =
+                    T(block[i * raw]) - shift;
+            pending_ += static_cast<int>(n);
+            done += n;
+            if (pending_ == block_rows)
+                fold();
+        }
+    }
 
     // A group of rows with the same non-zero columns, and their triangle.
     struct group {
@@ -206,7 +237,9 @@ template <class T> class accumulator {
     // rows: the new triangle spans both.
     static void fold(matrix<T>& work, int width, int& pending) {
         Eigen::Ref<matrix<T>> stacked = work.topRows(width + pending);
-        Eigen::HouseholderQR<Eigen::Ref<matrix<T>>> qr(stacked);
+        vector<T> coefficients(width);
+        Eigen::internal::householder_qr_inplace_blocked<Eigen::Ref<matrix<T>>, vector<T>>::run(
+            stacked, coefficients, fold_panel_columns);
         work.topRows(width).template triangularView<Eigen::StrictlyLower>().setZero();
         work.bottomRows(work.rows() - width).setZero();
         pending = 0;

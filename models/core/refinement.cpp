@@ -22,17 +22,6 @@ refinement::refinement(const design& d, const solution<double>& s,
     offset_ = moved_.dot(beta_);
 }
 
-bool refinement::dense_block(const double* rows, std::size_t count) const {
-    if (d_.degree != 0)
-        return false;
-    const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
-    std::size_t zeros = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        for (std::size_t c = 1; c < raw; ++c)
-            zeros += rows[i * raw + c] == shift_of(row_shifts_, static_cast<int>(c));
-    return 4 * zeros <= count * (raw - 1);
-}
-
 void refinement::add_dense(const double* rows, std::size_t count) {
     const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
     const int k = static_cast<int>(kept_.size());
@@ -48,40 +37,62 @@ void refinement::add_dense(const double* rows, std::size_t count) {
             c == 0 ? 0.0L : static_cast<long double>(shift_of(row_shifts_, c));
     }
     const long double response_shift = shift_of(shifts_, 0);
-    // The residuals, a row at a time, kept in extended precision ...
-    for (std::size_t i = 0; i < count; ++i) {
+    // A term's value in a row, in extended precision.
+    const auto term = [&](const double* row, int a) {
+        const int c = column_[static_cast<std::size_t>(a)];
+        return c == 0 ? 1.0L
+                      : static_cast<long double>(row[c]) - shift_[static_cast<std::size_t>(a)];
+    };
+    // The residuals, four rows at a time: the x87 unit adds with a latency
+    // of several cycles, so four independent running sums keep it busy
+    // where one would wait on itself at every term. They are kept in
+    // extended precision ...
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const double* row = rows + i * raw;
+        long double r0 = static_cast<long double>(row[0]) - response_shift + offset_;
+        long double r1 = static_cast<long double>(row[raw]) - response_shift + offset_;
+        long double r2 = static_cast<long double>(row[2 * raw]) - response_shift + offset_;
+        long double r3 = static_cast<long double>(row[3 * raw]) - response_shift + offset_;
+        for (int a = 0; a < k; ++a) {
+            const long double b = beta_(a);
+            r0 -= b * term(row, a);
+            r1 -= b * term(row + raw, a);
+            r2 -= b * term(row + 2 * raw, a);
+            r3 -= b * term(row + 3 * raw, a);
+        }
+        residuals_[i] = r0;
+        residuals_[i + 1] = r1;
+        residuals_[i + 2] = r2;
+        residuals_[i + 3] = r3;
+    }
+    for (; i < count; ++i) {
         const double* row = rows + i * raw;
         long double residual = static_cast<long double>(row[0]) - response_shift + offset_;
-        for (int a = 0; a < k; ++a) {
-            const int c = column_[static_cast<std::size_t>(a)];
-            const long double term =
-                c == 0 ? 1.0L
-                       : static_cast<long double>(row[c]) - shift_[static_cast<std::size_t>(a)];
-            residual -= beta_(a) * term;
-        }
+        for (int a = 0; a < k; ++a)
+            residual -= beta_(a) * term(row, a);
         residuals_[i] = residual;
-        rss_ += residual * residual;
     }
-    // ... then X'r a term at a time, each sum held in a register rather than
-    // stored back to memory at every row.
+    const long double* r = residuals_.data();
+    rss_ += extended_sum(count, [r](std::size_t j) { return r[j] * r[j]; });
+    // ... then X'r a term at a time over four running sums held in
+    // registers rather than stored back to memory at every row.
     for (int a = 0; a < k; ++a) {
         const int c = column_[static_cast<std::size_t>(a)];
         const long double shift = shift_[static_cast<std::size_t>(a)];
-        long double sum = 0;
         if (c == 0)
-            for (std::size_t i = 0; i < count; ++i)
-                sum += residuals_[i];
+            gradient_(a) += extended_sum(count, [r](std::size_t j) { return r[j]; });
         else
-            for (std::size_t i = 0; i < count; ++i)
-                sum += (static_cast<long double>(rows[i * raw + c]) - shift) * residuals_[i];
-        gradient_(a) += sum;
+            gradient_(a) += extended_sum(count, [&](std::size_t j) {
+                return (static_cast<long double>(rows[j * raw + c]) - shift) * r[j];
+            });
     }
 }
 
 void refinement::add(const double* rows, std::size_t count) {
     const std::size_t raw = static_cast<std::size_t>(d_.raw_columns());
     const int k = static_cast<int>(kept_.size());
-    if (dense_block(rows, count)) {
+    if (dense_rows(d_, rows, count, row_shifts_)) {
         add_dense(rows, count);
         rows_ += static_cast<long long>(count);
         return;

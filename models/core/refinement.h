@@ -56,10 +56,9 @@ class refinement {
     long long rows() const { return rows_; }
 
   private:
-    // Rows of a linear design with few exact zeros go term by term
+    // Dense blocks of a linear design's rows (dense_rows) go term by term
     // (add_dense); sparse rows, and powers, a row at a time over the
     // non-zero terms.
-    bool dense_block(const double* rows, std::size_t count) const;
     void add_dense(const double* rows, std::size_t count);
 
     design d_;

@@ -769,7 +769,8 @@ model_run run_terms(const program_info& program, const options& o, model_data& d
                 if (std::count(column_terms.begin(), column_terms.end(), column_terms[j]) > 1)
                     g.vif[j] = NAN;
         };
-        if (!add_linear_diagnostics(run.report, d, fit, source, out_width, *design_fit, names,
+        if (o.diagnostics &&
+            !add_linear_diagnostics(run.report, d, fit, source, out_width, *design_fit, names,
                                     weighted, data, raw_condition, lead != 0))
             return refused_run(data.status, data.reason);
         if (powers.degree == 0) {

@@ -204,6 +204,9 @@ model_run run_numeric_linear(const program_info& program, const options& o, mode
     run.report = linear_report(program, d, data, fit, o.level);
     run.predict = linear_predictor(d, fit);
     run.fitted = linear_fitted_model(d, fit, data.columns);
+    // Without diagnostics the fit's one read is the whole run.
+    if (!o.diagnostics)
+        return run;
     // With --save, the diagnostics are taken in the save's pass.
     if (!o.save.empty()) {
         const std::shared_ptr<const fitted_model> model = run.fitted;

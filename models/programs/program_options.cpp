@@ -196,6 +196,12 @@ constexpr option_rule option_table[] = {
              return "--threads takes a whole number from 1 to 256, not \"" + v + "\"";
          return std::string();
      }},
+    {"--no-diagnostics", linear_bit | curve_bit | best_linear_bit | best_curve_bit, true, "",
+     "leave out the residual diagnostics (one read of the data fewer)",
+     [](const program_info&, options& o, const std::string&) {
+         o.diagnostics = false;
+         return std::string();
+     }},
     {"--bounds", nonlinear_bit, false, "TEXT", "bounds on parameters, such as \"K>=0, Vm<=500\"",
      [](const program_info&, options& o, const std::string& v) {
          o.bounds = v;

@@ -59,6 +59,7 @@ struct options {
     std::string predict;     // --predict NEW.csv: new cases to predict
     std::string predictions; // --predictions OUT.csv; empty: beside NEW
     int threads = 0;         // --threads N; 0: every core
+    bool diagnostics = true; // --no-diagnostics: the linear report without its residual tests
     std::string bounds;      // --bounds "K>=0, Vm<=500"
     bool profile_ci = false; // --ci profile (else Wald intervals)
     std::string force_in;    // --force-in TERMS: kept in every candidate

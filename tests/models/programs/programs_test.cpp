@@ -25,15 +25,21 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace models;
 
 namespace {
 
+// Tests run in parallel processes write files of the same names (with the
+// same text): each is written under a name of its own and renamed into
+// place, so that no test reads another's half-written file.
 std::string temp_file(const std::string& name, const std::string& text) {
     const std::string path = testing::TempDir() + name;
-    std::ofstream(path, std::ios::binary) << text;
+    const std::string part = path + "." + std::to_string(getpid());
+    std::ofstream(part, std::ios::binary) << text;
+    std::rename(part.c_str(), path.c_str());
     return path;
 }
 
@@ -296,6 +302,42 @@ TEST(Batch, BestTermsKeepAFactorWholeAndAgreeWithTheLinearFit) {
             return out.substr(from, out.find("\"diagnostics\"") - from);
         };
         EXPECT_EQ(estimates(best.out), estimates(linear.out));
+    }
+}
+
+// --no-diagnostics leaves the residual tests out and the rest of the
+// report as it was: numeric columns, a formula, the curve and --save.
+TEST(Batch, NoDiagnosticsLeavesTheRestAlone) {
+    const std::string lin = temp_file("linear.csv", linear_data());
+    const std::string curve = temp_file("curve.csv", curve_data());
+    const std::string saved = testing::TempDir() + "saved-nd.csv";
+    const struct {
+        int program;
+        std::vector<std::string> args;
+    } cases[] = {
+        {1, {lin, "--x", "x1,x2"}},
+        {1, {lin, "--formula", "y ~ x1 * x2"}},
+        {3, {curve, "--degree", "3"}},
+        {6, {curve}},
+        {1, {lin, "--x", "x1,x3", "--save", saved}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const batch_output full = run_batch(*program_numbered(c.program), args, nullptr);
+        args.push_back("--no-diagnostics");
+        const batch_output bare = run_batch(*program_numbered(c.program), args, nullptr);
+        const std::string shown = "model " + std::to_string(c.program) + ", " + c.args.back();
+        ASSERT_EQ(full.status, 0) << shown << full.err;
+        ASSERT_EQ(bare.status, 0) << shown << bare.err;
+        EXPECT_NE(full.out.find("\"diagnostics\""), std::string::npos) << shown;
+        EXPECT_EQ(bare.out.find("\"diagnostics\""), std::string::npos) << shown;
+        const std::size_t from = full.out.find("\"estimates\"");
+        std::string estimates = full.out.substr(from, full.out.find("\"diagnostics\"") - from);
+        while (!estimates.empty() && (estimates.back() == ' ' || estimates.back() == ','))
+            estimates.pop_back();
+        EXPECT_EQ(bare.out.substr(bare.out.find("\"estimates\""), estimates.size()), estimates)
+            << shown;
     }
 }
 
