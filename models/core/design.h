@@ -31,6 +31,13 @@ inline double shift_of(const std::vector<double>& shifts, int c) {
     return shifts.empty() ? 0.0 : shifts[static_cast<std::size_t>(c)];
 }
 
+// The raw column term j of a linear design (degree 0) is taken from: the
+// predictor's column (1..k), or 0 for the intercept (0 is y's column, never
+// a term's). expand_terms writes the terms in this order.
+inline int raw_column_of_term(const design& d, int j) {
+    return d.intercept ? j : j + 1;
+}
+
 // Writes the design's terms for one raw row as out(0) .. out(terms - 1), in
 // the precision T: each shifted value is formed in T (exact for doubles
 // within a factor two of their shift, to T's precision otherwise), and the

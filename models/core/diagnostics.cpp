@@ -150,23 +150,10 @@ bool diagnose_linear(const design& d, const least_squares_fit& fit, const row_so
     const Eigen::Index k = triangle.rows();
     residual_reader all(residual, width, k);
     bool read = false;
-    if (split && per_range) {
-        std::vector<std::unique_ptr<residual_reader>> parts;
-        read = split([&](int range, int ranges) -> row_sink {
-            if (parts.empty())
-                parts.resize(static_cast<std::size_t>(ranges));
-            auto& part = parts[static_cast<std::size_t>(range)];
-            part = std::make_unique<residual_reader>(per_range(), width, k);
-            residual_reader* p = part.get();
-            return [p](const double* values, std::size_t rows) {
-                p->add(values, rows);
-                return true;
-            };
-        });
-        if (read)
-            for (const auto& part : parts)
-                all.sums.absorb(part->sums);
-    }
+    if (split && per_range)
+        read = read_ranges(
+            split, [&] { return std::make_unique<residual_reader>(per_range(), width, k); },
+            [&all](const residual_reader& part) { all.sums.absorb(part.sums); });
     if (!read)
         read = source([&](const double* values, std::size_t rows) {
             all.add(values, rows);

@@ -149,10 +149,12 @@ template <class T> class accumulator {
         for (std::size_t done = 0; done < count;) {
             const std::size_t n = std::min(count - done, std::size_t(block_rows - pending_));
             const double* block = rows + done * raw;
-            int j = 0;
-            if (d_.intercept)
-                work_.col(j++).segment(m_ + pending_, static_cast<Eigen::Index>(n)).setOnes();
-            for (int c = 1; c <= d_.predictors; ++c, ++j) {
+            for (int j = 0; j < m_ - 1; ++j) {
+                const int c = raw_column_of_term(d_, j);
+                if (c == 0) {
+                    work_.col(j).segment(m_ + pending_, static_cast<Eigen::Index>(n)).setOnes();
+                    continue;
+                }
                 const T shift = T(shift_of(shifts_, c));
                 for (std::size_t i = 0; i < n; ++i)
                     work_(m_ + pending_ + static_cast<Eigen::Index>(i), j) =

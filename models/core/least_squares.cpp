@@ -88,24 +88,11 @@ class row_reader {
         });
     }
 
+    // Each range into a copy of state, absorbed into it in the ranges' order.
     template <class State> static bool read_split(const split_row_source& split, State& state) {
-        std::vector<std::unique_ptr<State>> parts;
-        const bool read = split([&](int range, int ranges) -> row_sink {
-            if (parts.empty())
-                parts.resize(static_cast<std::size_t>(ranges));
-            auto& part = parts[static_cast<std::size_t>(range)];
-            part = std::make_unique<State>(state);
-            State* p = part.get();
-            return [p](const double* values, std::size_t rows) {
-                p->add(values, rows);
-                return true;
-            };
-        });
-        if (!read)
-            return false;
-        for (auto& part : parts)
-            state.absorb(*part);
-        return true;
+        return read_ranges(
+            split, [&state] { return std::make_unique<State>(state); },
+            [&state](State& part) { state.absorb(part); });
     }
 
   private:

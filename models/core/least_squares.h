@@ -40,6 +40,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,34 @@ struct least_squares_fit {
 // discarded and the rows read with the row_source instead.
 using split_row_source =
     std::function<bool(const std::function<row_sink(int range, int ranges)>& sink_of)>;
+
+// Reads a split source into one part per range: make_part() gives a range's
+// part (a std::unique_ptr to a type with add(values, rows)), which takes that
+// range's rows on its thread; once every range is read, absorb(part) is
+// called for the parts in the ranges' order, on the caller's thread, so
+// that what the parts merge does not depend on which thread ended first.
+// False when the split could not be made (nothing is absorbed).
+template <class MakePart, class Absorb>
+bool read_ranges(const split_row_source& split, MakePart make_part, Absorb absorb) {
+    using part_ptr = decltype(make_part());
+    std::vector<part_ptr> parts;
+    const bool read = split([&](int range, int ranges) -> row_sink {
+        if (parts.empty())
+            parts.resize(static_cast<std::size_t>(ranges));
+        part_ptr& part = parts[static_cast<std::size_t>(range)];
+        part = make_part();
+        auto* p = part.get();
+        return [p](const double* values, std::size_t rows) {
+            p->add(values, rows);
+            return true;
+        };
+    });
+    if (!read)
+        return false;
+    for (part_ptr& part : parts)
+        absorb(*part);
+    return true;
+}
 
 // Fits the design to the rows the source sends. The source may be called a
 // second time (a second pass) when the data were too large to keep. With

@@ -31,7 +31,7 @@ void refinement::add_dense(const double* rows, std::size_t count) {
     shift_.resize(static_cast<std::size_t>(k));
     for (int a = 0; a < k; ++a) {
         const int term = kept_[static_cast<std::size_t>(a)];
-        const int c = d_.intercept ? term : term + 1;
+        const int c = raw_column_of_term(d_, term);
         column_[static_cast<std::size_t>(a)] = c;
         shift_[static_cast<std::size_t>(a)] =
             c == 0 ? 0.0L : static_cast<long double>(shift_of(row_shifts_, c));
