@@ -890,11 +890,16 @@ bool scan_rows_split(byte_source& source, const data_header& header,
     }
     if (data_start >= size)
         return false;
+    // More ranges than threads, taken in turn by whichever thread is free:
+    // a thread slowed by the rest of the machine then holds up the end by
+    // a fraction of a range, not by half the file.
+    const std::uint64_t wanted = std::min<std::uint64_t>(
+        {static_cast<std::uint64_t>(threads) * ranges_per_thread,
+         std::max<std::uint64_t>(static_cast<std::uint64_t>(threads), ranges_max),
+         std::max<std::uint64_t>(2, (size - data_start) / range_bytes_min)});
     std::vector<std::uint64_t> starts{data_start};
-    for (int k = 1; k < threads; ++k) {
-        const std::uint64_t nominal = data_start + (size - data_start) *
-                                                       static_cast<std::uint64_t>(k) /
-                                                       static_cast<std::uint64_t>(threads);
+    for (std::uint64_t k = 1; k < wanted; ++k) {
+        const std::uint64_t nominal = data_start + (size - data_start) * k / wanted;
         std::uint64_t start = 0;
         if (nominal > data_start && line_start_from(source, nominal, start) &&
             start > starts.back() && start < size)
@@ -913,18 +918,27 @@ bool scan_rows_split(byte_source& source, const data_header& header,
     }
 
     std::atomic<bool> stop{false};
+    std::atomic<int> next{0};
     std::atomic<int> finished{0};
+    const int workers_wanted = std::min(threads, ranges);
     std::vector<std::thread> workers;
     progress_pacer pacer(progress);
     pacer.tell(0, size, true);
+    // Each worker reads the next range not yet taken, in the file's order,
+    // until none is left or a range fails; every range is read by one
+    // thread, so its sink sees its rows in order.
+    const auto work = [&] {
+        for (int k = next++; k < ranges && !stop.load(); k = next++) {
+            range_reading& r = readings[static_cast<std::size_t>(k)];
+            read_range(source, header, columns, r, stop);
+            if (!r.counts.ok)
+                stop = true;
+        }
+        ++finished;
+    };
     try {
-        for (range_reading& r : readings)
-            workers.emplace_back([&, pr = &r] {
-                read_range(source, header, columns, *pr, stop);
-                if (!pr->counts.ok)
-                    stop = true;
-                ++finished;
-            });
+        for (int t = 0; t < workers_wanted; ++t)
+            workers.emplace_back(work);
     } catch (...) {
         // No thread to be had: those started are stopped and joined.
         stop = true;
@@ -932,7 +946,7 @@ bool scan_rows_split(byte_source& source, const data_header& header,
             t.join();
         return false;
     }
-    while (finished.load() < ranges) {
+    while (finished.load() < workers_wanted) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::uint64_t done = 0;
         for (const range_reading& r : readings)

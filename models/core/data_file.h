@@ -152,19 +152,20 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
                       const progress_sink& progress = nullptr, bool rounding = false,
                       bool keep_missing = false, const scan_hooks* hooks = nullptr);
 
-// The scan on several threads: the data rows cut into byte ranges, one a
-// thread, each range read by a reading of its own (byte_source::open_at).
-// A range starts after a line end and ends where the next starts; its last
-// record must end exactly there, which is checked, as a quoted field may
-// hold a line end. sink_of(range, ranges) gives each range's sink, called
-// for every range on the caller's thread before any thread starts; a sink
-// then runs on its range's thread and receives that range's rows in file
-// order. Progress counts the bytes of every range. Returns true with
-// counts set when every range was read; false when the split is not used
-// (fewer than two threads, a file under split_bytes_min, a record across a
-// boundary) or any range meets a row scan_rows would refuse or a text
-// field: the sinks' rows are then to be discarded and the file read with
-// scan_rows, which gives the outcome and the error naming its line.
+// The scan on several threads: the data rows cut into byte ranges (see
+// ranges_per_thread), each read by a reading of its own
+// (byte_source::open_at) on one of the threads. A range starts after a line
+// end and ends where the next starts; its last record must end exactly
+// there, which is checked, as a quoted field may hold a line end.
+// sink_of(range, ranges) gives each range's sink, called for every range on
+// the caller's thread before any thread starts; a sink then runs on the one
+// thread that reads its range and receives that range's rows in file order.
+// Progress counts the bytes of every range. Returns true with counts set
+// when every range was read; false when the split is not used (fewer than
+// two threads, a file under split_bytes_min, a record across a boundary) or
+// any range meets a row scan_rows would refuse or a text field: the sinks'
+// rows are then to be discarded and the file read with scan_rows, which
+// gives the outcome and the error naming its line.
 using range_sinks = std::function<row_sink(int range, int ranges)>;
 bool scan_rows_split(byte_source& source, const data_header& header,
                      const std::vector<std::size_t>& columns, int threads,
@@ -174,6 +175,17 @@ bool scan_rows_split(byte_source& source, const data_header& header,
 // Files smaller than this are read on one thread: starting threads and
 // finding the ranges' starts would cost more than they save.
 constexpr std::uint64_t split_bytes_min = std::uint64_t{4} << 20;
+
+// How finely a split scan cuts the file: ranges_per_thread ranges for each
+// thread, taken in turn by whichever thread is free, so that a thread the
+// rest of the machine slows holds up the end by a small part of the file;
+// at most ranges_max in all beyond one a thread (each range's sink keeps a
+// part of its own, a triangle and a block of rows), and none under
+// range_bytes_min (each range costs an open, a seek and a search for its
+// first line).
+constexpr std::uint64_t ranges_per_thread = 4;
+constexpr std::uint64_t ranges_max = 32;
+constexpr std::uint64_t range_bytes_min = std::uint64_t{1} << 20;
 
 // A field read as a number of a used column: a number (value set), missing
 // (empty, "NA", "NaN" or "."; value NaN) or bad (problem says why, without

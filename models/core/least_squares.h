@@ -19,8 +19,8 @@
 // Data of at most kept_values_max numbers are kept in memory for the second
 // pass; larger data are read again.
 //
-// With a split source (the rows in byte ranges, each read on a thread of its
-// own), each range is folded into a triangle of its own and the triangles
+// With a split source (the rows in byte ranges, read on several threads),
+// each range is folded into a triangle of its own and the triangles
 // are folded together (a QR of the stacked triangles: the same result to
 // rounding, whatever the ranges). The refinement then needs no second read
 // where one step is enough: a pilot solution from the first pilot_rows rows
@@ -81,9 +81,10 @@ struct least_squares_fit {
     std::vector<double> shifted_coefficients;
 };
 
-// Sends the rows of the data in ranges, each to its own sink on a thread of
-// its own; sink_of(range, ranges) is called for every range on the caller's
-// thread before any row is sent, and each range's rows arrive in order.
+// Sends the rows of the data in ranges, each to its own sink, on several
+// threads; sink_of(range, ranges) is called for every range on the caller's
+// thread before any row is sent, and each range's rows arrive in order, on
+// one thread.
 // False when the split could not be made: what the sinks received is then
 // discarded and the rows read with the row_source instead.
 using split_row_source =

@@ -269,7 +269,7 @@ TEST(DataFile, SplitScanMatchesTheSequentialScanOrDeclines) {
             std::vector<double> joined;
             for (const auto& r : ranges)
                 joined.insert(joined.end(), r.begin(), r.end());
-            EXPECT_EQ(ranges.size(), static_cast<std::size_t>(threads)) << c.what;
+            EXPECT_GE(ranges.size(), static_cast<std::size_t>(threads)) << c.what;
             EXPECT_EQ(joined, whole.values) << c.what;
             EXPECT_EQ(counts.rows, whole.counts.rows) << c.what;
             EXPECT_EQ(counts.skipped, whole.counts.skipped) << c.what;
