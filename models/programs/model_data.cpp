@@ -103,8 +103,34 @@ split_row_source split_rows_of(model_data& data, int threads) {
     };
 }
 
-bool read_all_rows(model_data& data, std::vector<double>& rows) {
+bool read_all_rows(model_data& data, std::vector<double>& rows, int threads) {
     rows.clear();
+    if (const split_row_source split = split_rows_of(data, threads)) {
+        std::vector<std::vector<double>> parts;
+        const bool read = split([&](int range, int ranges) -> row_sink {
+            parts.resize(static_cast<std::size_t>(ranges));
+            std::vector<double>* part = &parts[static_cast<std::size_t>(range)];
+            const std::size_t width = data.columns.size();
+            return [part, width](const double* values, std::size_t count) {
+                part->insert(part->end(), values, values + count * width);
+                return true;
+            };
+        });
+        if (read) {
+            std::size_t total = 0;
+            for (const std::vector<double>& part : parts)
+                total += part.size();
+            rows.reserve(total);
+            // Each part freed once joined: memory holds the rows about once.
+            for (std::vector<double>& part : parts) {
+                rows.insert(rows.end(), part.begin(), part.end());
+                std::vector<double>().swap(part);
+            }
+            return true;
+        }
+        // Not split (a record across ranges, a row to refuse): one thread
+        // reads it, and names the line of any error.
+    }
     const bool read = rows_of(data)([&](const double* values, std::size_t count) {
         rows.insert(rows.end(), values,
                     values + count * data.columns.size() * (data.rounding ? 2 : 1));

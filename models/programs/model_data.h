@@ -61,9 +61,12 @@ row_source rows_of(model_data& data);
 split_row_source split_rows_of(model_data& data, int threads);
 
 // Every value of the chosen columns in memory, row-major (the models that
-// need their rows more than once: non-linear fits, degree choice). False
-// with data.status and reason set when the data cannot be used.
-bool read_all_rows(model_data& data, std::vector<double>& rows);
+// need their rows more than once: non-linear fits, degree choice), read on
+// threads threads (0: one per core) where split_rows_of can split the file,
+// each range into a part of its own, joined in the file's order: the same
+// rows as one thread reads. False with data.status and reason set when the
+// data cannot be used.
+bool read_all_rows(model_data& data, std::vector<double>& rows, int threads = 0);
 
 // After a failed pass: the status and reason the program reports.
 void reading_failed(model_data& data);

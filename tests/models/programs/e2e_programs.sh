@@ -188,6 +188,18 @@ if [ "$status" -eq 1 ] && grep -q "line 80001" "$err"; then
 else
   fail "ROSKA_mid_15 on two threads, a bad row on line 80001: status $status, $(cat "$err")"
 fi
+# The best curve-linear model keeps its rows, read on every core the same.
+best_curve=$build/models/programs/TARN_curvelinear_17.exe
+status=0
+run "$best_curve" 'C:\data\big.csv' --y y --x x1 --json || status=$?
+if [ "$status" -eq 0 ] && grep -q '"n": 90000' "$out"; then
+  ok "TARN_curvelinear_17 reads a 7 MB file's 90000 rows on every core"
+else
+  fail "TARN_curvelinear_17 on a 7 MB file: status $status, $(head -c 300 "$out") $(cat "$err")"
+fi
+expect_failure "TARN_curvelinear_17 on every core, a bad row on line 80001" 1 \
+  "$best_curve" 'C:\data\big-bad.csv' --y y --x x1 --json
+grep -q "line 80001" "$err" || fail "TARN_curvelinear_17 names another line: $(cat "$err")"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ] && [ "$checks" -gt 0 ]

@@ -1131,3 +1131,34 @@ TEST(Dialogue, RoadsWithRefusalsCommandsAndGoingBack) {
 }
 
 } // namespace
+
+// The models that keep their rows (non-linear, best non-linear, best
+// curve-linear) read a big file on every core: the same rows in the same
+// order as on one thread, and a bad row late in the file named by its line.
+TEST(ModelData, RowsReadOnSeveralThreadsAreTheRowsOfOne) {
+    std::string text = "y,x,note\n";
+    const int rows = 300000; // over split_bytes_min
+    for (int i = 0; i < rows; ++i)
+        text += std::to_string(i % 1013) + ".25," + std::to_string(i) + ",a\n";
+    ASSERT_GT(text.size(), split_bytes_min);
+    std::string bad = text;
+    bad.insert(bad.rfind("\n", bad.size() - 2) + 1, "1,x\n");
+    const auto read = [](const std::string& file, int threads, std::vector<double>& values) {
+        model_data data = open_model_data(std::make_unique<string_source>(file, 1 << 16), "d.csv",
+                                          "y", "x", default_predictors::second_column);
+        EXPECT_EQ(data.status, exit_reported) << data.reason;
+        const bool ok = read_all_rows(data, values, threads);
+        return std::make_pair(ok, ok ? std::to_string(data.counts.rows) : data.reason);
+    };
+    std::vector<double> one;
+    ASSERT_EQ(read(text, 1, one), std::make_pair(true, std::to_string(rows)));
+    for (int threads : {2, 3}) {
+        std::vector<double> several;
+        EXPECT_EQ(read(text, threads, several), std::make_pair(true, std::to_string(rows)));
+        EXPECT_EQ(several, one) << threads << " threads";
+        const auto refused = read(bad, threads, several);
+        EXPECT_FALSE(refused.first);
+        EXPECT_NE(refused.second.find("line " + std::to_string(rows + 1)), std::string::npos)
+            << refused.second;
+    }
+}
