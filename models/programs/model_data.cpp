@@ -106,28 +106,26 @@ split_row_source split_rows_of(model_data& data, int threads) {
 bool read_all_rows(model_data& data, std::vector<double>& rows, int threads) {
     rows.clear();
     if (const split_row_source split = split_rows_of(data, threads)) {
-        std::vector<std::vector<double>> parts;
-        const bool read = split([&](int range, int ranges) -> row_sink {
-            parts.resize(static_cast<std::size_t>(ranges));
-            std::vector<double>* part = &parts[static_cast<std::size_t>(range)];
-            const std::size_t width = data.columns.size();
-            return [part, width](const double* values, std::size_t count) {
-                part->insert(part->end(), values, values + count * width);
-                return true;
-            };
-        });
-        if (read) {
-            std::size_t total = 0;
-            for (const std::vector<double>& part : parts)
-                total += part.size();
-            rows.reserve(total);
-            // Each part freed once joined: memory holds the rows about once.
-            for (std::vector<double>& part : parts) {
-                rows.insert(rows.end(), part.begin(), part.end());
-                std::vector<double>().swap(part);
+        // A range's rows, appended to the whole in the ranges' order and
+        // freed then, so that the parts and the whole are not all held at once.
+        struct part {
+            std::size_t width;
+            std::vector<double> values;
+            void add(const double* v, std::size_t count) {
+                values.insert(values.end(), v, v + count * width);
             }
+        };
+        const std::size_t width = data.columns.size();
+        if (read_ranges(
+                split,
+                [width] {
+                    return std::make_unique<part>(part{width, {}});
+                },
+                [&rows](part& p) {
+                    rows.insert(rows.end(), p.values.begin(), p.values.end());
+                    std::vector<double>().swap(p.values);
+                }))
             return true;
-        }
         // Not split (a record across ranges, a row to refuse): one thread
         // reads it, and names the line of any error.
     }
