@@ -933,6 +933,9 @@ bool scan_rows_split(byte_source& source, const data_header& header,
             read_range(source, header, columns, r, stop);
             if (!r.counts.ok)
                 stop = true;
+            static const double none = 0;
+            if (r.sink)
+                r.sink(&none, 0);
         }
         ++finished;
     };

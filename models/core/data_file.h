@@ -159,7 +159,9 @@ scan_counts scan_rows(byte_source& source, const data_header& header,
 // there, which is checked, as a quoted field may hold a line end.
 // sink_of(range, ranges) gives each range's sink, called for every range on
 // the caller's thread before any thread starts; a sink then runs on the one
-// thread that reads its range and receives that range's rows in file order.
+// thread that reads its range and receives that range's rows in file order,
+// then one call with no rows (rows 0) when the range's reading has ended,
+// well or not: a sink waiting on another range's rows can be told.
 // Progress counts the bytes of every range. Returns true with counts set
 // when every range was read; false when the split is not used (fewer than
 // two threads, a file under split_bytes_min, a record across a boundary) or

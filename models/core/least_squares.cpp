@@ -7,6 +7,7 @@
 #include "precision.h"
 #include "rank_revealing_solve.h"
 #include "refinement.h"
+#include "split_first_pass.h"
 
 #include <Eigen/Dense>
 #include <boost/multiprecision/eigen.hpp>
@@ -100,55 +101,6 @@ class row_reader {
     std::size_t raw_;
 };
 
-// The first pass of a split fit: the triangle of every row, and the sums a
-// refinement step needs at the pilot solution.
-struct first_pass {
-    accumulator<double> fold;
-    refinement refine;
-    void add(const double* values, std::size_t rows) {
-        fold.add(values, rows);
-        refine.add(values, rows);
-    }
-    void absorb(first_pass& other) {
-        fold.absorb(other.fold);
-        refine.absorb(other.refine);
-    }
-};
-
-// The split first pass; empty when the split could not be made (or the first
-// rows give no pilot), for the sequential pass to take over.
-std::unique_ptr<first_pass> read_split_first(const design& d, const row_source& source,
-                                             const split_row_source& split,
-                                             solution<double>& pilot) {
-    const std::size_t raw = static_cast<std::size_t>(d.raw_columns());
-    std::vector<double> first;
-    // The source stops after the pilot's rows (it then says it stopped).
-    source([&](const double* values, std::size_t rows) {
-        first.insert(first.end(), values, values + rows * raw);
-        return first.size() < pilot_rows * raw;
-    });
-    if (first.empty())
-        return nullptr;
-    // Every range shifts by the first row's values, so their triangles are
-    // of the same columns.
-    std::vector<double> shifts;
-    if (d.intercept)
-        shifts.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(raw));
-    accumulator<double> pilot_fold(d, shifts);
-    pilot_fold.add(first.data(), first.size() / raw);
-    const matrix<double> r = pilot_fold.triangle().topRows(d.terms() + 1);
-    if (!r.allFinite())
-        return nullptr;
-    pilot = solve<double>(r, d.terms(), 0.0);
-    auto pass = std::make_unique<first_pass>(
-        first_pass{accumulator<double>(d, shifts), refinement(d, pilot, shifts, shifts)});
-    if (d.intercept)
-        pass->fold.keep_sums();
-    if (!row_reader::read_split(split, *pass))
-        return nullptr;
-    return pass;
-}
-
 } // namespace
 
 least_squares_fit fit_least_squares(const design& d, const row_source& source,
@@ -162,8 +114,7 @@ least_squares_fit fit_least_squares(const design& d, const row_source& source,
     }
     row_reader rows(source, raw);
     solution<double> pilot;
-    std::unique_ptr<first_pass> split_pass =
-        split ? read_split_first(d, source, split, pilot) : nullptr;
+    std::unique_ptr<first_pass> split_pass = split ? read_split_first(d, split, pilot) : nullptr;
     accumulator<double> fast(d, {});
     if (split_pass) {
         fast = std::move(split_pass->fold);

@@ -24,7 +24,8 @@
 // are folded together (a QR of the stacked triangles: the same result to
 // rounding, whatever the ranges). The refinement then needs no second read
 // where one step is enough: a pilot solution from the first pilot_rows rows
-// (read first, on the caller's thread) gives every range the residuals and
+// (computed by range 0's part while the other ranges are read: see
+// split_first_pass.h) gives every range the residuals and
 // X'r in extended precision at the pilot, and one step of the corrected
 // semi-normal equations from the pilot, with the triangle of all the rows,
 // carries it to the solution; it multiplies the pilot's error (about the
@@ -42,6 +43,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace models {
@@ -84,7 +87,8 @@ struct least_squares_fit {
 // Sends the rows of the data in ranges, each to its own sink, on several
 // threads; sink_of(range, ranges) is called for every range on the caller's
 // thread before any row is sent, and each range's rows arrive in order, on
-// one thread.
+// one thread. After its last rows a range's sink may be called with none
+// (rows 0): its reading has ended.
 // False when the split could not be made: what the sinks received is then
 // discarded and the rows read with the row_source instead.
 using split_row_source =
@@ -95,19 +99,37 @@ using split_row_source =
 // range's rows on its thread; once every range is read, absorb(part) is
 // called for the parts in the ranges' order, on the caller's thread, so
 // that what the parts merge does not depend on which thread ended first.
+// make_part may take the range's number instead (make_part(range)); a part
+// with end_range() is told when its range's reading ended, well or not, on
+// the range's thread (a source that does not say so leaves it untold).
 // False when the split could not be made (nothing is absorbed).
+template <class Part, class = void> struct has_end_range : std::false_type {};
+template <class Part>
+struct has_end_range<Part, std::void_t<decltype(std::declval<Part&>().end_range())>>
+    : std::true_type {};
+
 template <class MakePart, class Absorb>
 bool read_ranges(const split_row_source& split, MakePart make_part, Absorb absorb) {
-    using part_ptr = decltype(make_part());
+    const auto made = [&make_part](int range) {
+        if constexpr (std::is_invocable_v<MakePart&, int>)
+            return make_part(range);
+        else
+            return make_part();
+    };
+    using part_ptr = decltype(made(0));
+    using part_type = typename part_ptr::element_type;
     std::vector<part_ptr> parts;
     const bool read = split([&](int range, int ranges) -> row_sink {
         if (parts.empty())
             parts.resize(static_cast<std::size_t>(ranges));
         part_ptr& part = parts[static_cast<std::size_t>(range)];
-        part = make_part();
+        part = made(range);
         auto* p = part.get();
         return [p](const double* values, std::size_t rows) {
-            p->add(values, rows);
+            if (rows > 0)
+                p->add(values, rows);
+            else if constexpr (has_end_range<part_type>::value)
+                p->end_range();
             return true;
         };
     });
@@ -125,13 +147,15 @@ bool read_ranges(const split_row_source& split, MakePart make_part, Absorb absor
 least_squares_fit fit_least_squares(const design& d, const row_source& source,
                                     const split_row_source& split = {});
 
-// Rows read on the caller's thread for the pilot solution of a split fit.
+// The rows of range 0 the pilot solution of a split fit is taken from
+// (all of range 0 when it has fewer).
 // The pilot's error is statistical (it fits a sample of the rows), falling
 // as the root of the rows; one step from it multiplies that by 8 u κ². On
 // the benchmark's file (21 columns, κ 21, R² 0.9999) 4,096 rows left the
 // intercept 1.1e-14 after the step, just short of the 14 digits that spare
-// a second read; four times the rows halve that. Reading them costs about
-// 1.6 % of a million-row file's single-threaded read.
+// a second read; four times the rows halve that. They are read once, as
+// part of range 0; the pilot's own fold of them costs well under 1 % of a
+// million-row file's single-threaded read.
 inline constexpr std::size_t pilot_rows = 16384;
 
 // Most numbers kept in memory for a second pass; larger data are read again.

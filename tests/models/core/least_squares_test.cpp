@@ -13,6 +13,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace models;
@@ -340,10 +341,14 @@ TEST(UserDesigns, CategoricalAndWeightedDesignsToThirteenDigits) {
 
 // A split source over rows in memory, cut at the given rows; the ranges are
 // sent last first (each range's rows in order), so a fit cannot lean on the
-// order in which ranges arrive. declined: it says the split cannot be made.
+// order in which ranges arrive; threaded, each range on a thread of its own,
+// ending with a call of no rows, as a file's split scan sends them.
+// declined: it says the split cannot be made.
 split_row_source split_of(const std::vector<double>& rows, int columns,
-                          std::vector<std::size_t> cuts, bool declined = false) {
-    return [&rows, columns, cuts, declined](const std::function<row_sink(int, int)>& sink_of) {
+                          std::vector<std::size_t> cuts, bool declined = false,
+                          bool threaded = false) {
+    return [&rows, columns, cuts, declined,
+            threaded](const std::function<row_sink(int, int)>& sink_of) {
         if (declined)
             return false;
         std::vector<std::size_t> edges{0};
@@ -353,10 +358,22 @@ split_row_source split_of(const std::vector<double>& rows, int columns,
         std::vector<row_sink> sinks;
         for (int k = 0; k < ranges; ++k)
             sinks.push_back(sink_of(k, ranges));
-        for (int k = ranges - 1; k >= 0; --k)
+        const auto send = [&](int k) {
             for (std::size_t at = edges[k]; at < edges[k + 1]; at += 1000)
                 sinks[k](rows.data() + at * columns,
                          std::min<std::size_t>(1000, edges[k + 1] - at));
+            if (threaded)
+                sinks[k](rows.data(), 0);
+        };
+        std::vector<std::thread> threads;
+        for (int k = ranges - 1; k >= 0; --k) {
+            if (threaded)
+                threads.emplace_back(send, k);
+            else
+                send(k);
+        }
+        for (std::thread& t : threads)
+            t.join();
         return true;
     };
 }
@@ -390,6 +407,7 @@ TEST(SplitFit, RangesFoldedTogetherGiveTheSequentialDigits) {
         std::vector<std::size_t> cuts;
         bool declined;
         int reads; // 0: any
+        bool threaded = false;
     };
     std::vector<double> years;
     unsigned s = 23;
@@ -405,6 +423,13 @@ TEST(SplitFit, RangesFoldedTogetherGiveTheSequentialDigits) {
          {7001, 13000},
          false,
          1},
+        {"one read, the ranges on threads",
+         design{6, true, 0},
+         cancelling_rows(40000, 6, false),
+         {7001, 20000, 33000},
+         false,
+         1,
+         true},
         {"a pilot unlike the rest: read again",
          design{6, true, 0},
          cancelling_rows(20000, 6, true),
@@ -423,8 +448,9 @@ TEST(SplitFit, RangesFoldedTogetherGiveTheSequentialDigits) {
     for (const split_case& c : cases) {
         const int columns = c.d.predictors + 1;
         const least_squares_fit whole = fit_least_squares(c.d, source_of(c.rows, columns));
-        const least_squares_fit split = fit_least_squares(
-            c.d, source_of(c.rows, columns), split_of(c.rows, columns, c.cuts, c.declined));
+        const least_squares_fit split =
+            fit_least_squares(c.d, source_of(c.rows, columns),
+                              split_of(c.rows, columns, c.cuts, c.declined, c.threaded));
         ASSERT_TRUE(whole.ok && split.ok) << c.name << ": " << whole.error << split.error;
         ASSERT_EQ(split.n, whole.n) << c.name;
         if (c.reads > 0) {
