@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -919,7 +921,11 @@ bool scan_rows_split(byte_source& source, const data_header& header,
 
     std::atomic<bool> stop{false};
     std::atomic<int> next{0};
-    std::atomic<int> finished{0};
+    // Workers done, under done_mutex: the caller wakes as the last ends
+    // rather than at its next progress tick.
+    int finished = 0;
+    std::mutex done_mutex;
+    std::condition_variable done;
     const int workers_wanted = std::min(threads, ranges);
     std::vector<std::thread> workers;
     progress_pacer pacer(progress);
@@ -937,7 +943,11 @@ bool scan_rows_split(byte_source& source, const data_header& header,
             if (r.sink)
                 r.sink(&none, 0);
         }
-        ++finished;
+        {
+            std::lock_guard<std::mutex> lock(done_mutex);
+            ++finished;
+        }
+        done.notify_one();
     };
     try {
         for (int t = 0; t < workers_wanted; ++t)
@@ -949,12 +959,15 @@ bool scan_rows_split(byte_source& source, const data_header& header,
             t.join();
         return false;
     }
-    while (finished.load() < workers_wanted) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::uint64_t done = 0;
-        for (const range_reading& r : readings)
-            done += r.bytes.load(std::memory_order_relaxed);
-        pacer.tell(std::min(done, size), size, false);
+    {
+        std::unique_lock<std::mutex> lock(done_mutex);
+        while (!done.wait_for(lock, std::chrono::milliseconds(50),
+                              [&] { return finished == workers_wanted; })) {
+            std::uint64_t bytes = 0;
+            for (const range_reading& r : readings)
+                bytes += r.bytes.load(std::memory_order_relaxed);
+            pacer.tell(std::min(bytes, size), size, false);
+        }
     }
     for (std::thread& t : workers)
         t.join();
