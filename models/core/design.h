@@ -57,9 +57,10 @@ void expand_terms(const design& d, const double* row, const std::vector<double>&
     } else {
         // A finite value equal to its shift (the zeros of a sparse row) is
         // an exact zero, without arithmetic in T.
-        for (int c = 1; c <= d.predictors; ++c) {
+        for (; j < d.terms(); ++j) {
+            const int c = raw_column_of_term(d, j);
             const double shift = shift_of(shifts, c);
-            out(j++) = row[c] == shift && std::isfinite(shift) ? T(0) : T(row[c]) - T(shift);
+            out(j) = row[c] == shift && std::isfinite(shift) ? T(0) : T(row[c]) - T(shift);
         }
     }
 }
